@@ -1,1 +1,63 @@
-int main() { return 0; }
+// kovbridge: the headless program. Runs in the foreground in the working directory that holds
+// BridgeConfig.sys and the optional BridgePorts.conf, logs to stderr, and ends on SIGTERM or
+// SIGINT with the orderly shutdown.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "Version.h"
+#include "app/Application.h"
+#include "bridge/PortPaths.h"
+#include "bridge/TermiosSerial.h"
+#include "event/EventLoop.h"
+#include "event/Log.h"
+
+namespace {
+
+void PrintHelp() {
+  std::printf(
+      "Usage: kovbridge [--help | --version]\n"
+      "\n"
+      "Bridges the serial ports COM1..COM8 to TCP. Run it in a working directory that holds\n"
+      "BridgeConfig.sys (settings; the defaults apply when it is missing) and, optionally,\n"
+      "BridgePorts.conf (lines COMn=/dev/path; COMn defaults to /dev/ttyS<n-1>).\n"
+      "Configure it with a Telnet client on the configuration port (8800 by default).\n"
+      "SIGTERM or SIGINT ends it in order.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      PrintHelp();
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("KOV Bridge %s\n", kov::kVersionText);
+      return 0;
+    }
+    std::fprintf(stderr, "kovbridge: unknown argument '%s' (try --help)\n", argv[i]);
+    return 2;
+  }
+
+  // A peer that vanished must not end the program: writes to it fail with EPIPE instead.
+  signal(SIGPIPE, SIG_IGN);
+
+  kov::EventLoop loop;
+  kov::Log(std::string("KOV Bridge ") + kov::kVersionText + " starting");
+  kov::TermiosSerial serial(loop, kov::LoadPortPaths("BridgePorts.conf"));
+  kov::Application app(loop, serial);
+  auto close = [&] {
+    kov::Log("closing on signal");
+    app.Close();
+  };
+  loop.WatchSignal(SIGTERM, close);
+  loop.WatchSignal(SIGINT, close);
+
+  app.Start();
+  loop.Run();
+  app.Teardown();
+  return 0;
+}

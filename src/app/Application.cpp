@@ -1,0 +1,100 @@
+#include "app/Application.h"
+
+#include <exception>
+
+#include "config/ConfigFile.h"
+#include "event/Log.h"
+
+namespace kov {
+
+Application::Application(EventLoop& loop, SerialLibrary& serial, WindowHooks hooks,
+                         std::string configFileName)
+    : TimerStartApp(loop, 100),
+      TimerWinUnvisible(loop, 3000),
+      loop_(loop),
+      serial_(serial),
+      hooks_(std::move(hooks)),
+      configFileName_(std::move(configFileName)) {
+  TimerStartApp.SetOnTimer([this] { TimerStartAppTimer(); });
+  TimerWinUnvisible.SetOnTimer([this] { TimerWinUnvisibleTimer(); });
+}
+
+Application::~Application() { Teardown(); }
+
+bool Application::RunStep(const std::function<void()>& step) {
+  try {
+    step();
+    return true;
+  } catch (const std::exception& ex) {
+    loop_.ReportError(ex.what());
+  } catch (...) {
+    loop_.ReportError("Unknown error");
+  }
+  return false;
+}
+
+void Application::Start() {
+  FormCreate();
+  // The loop shows the main window, which is the splash, before its first event.
+  SplashVisible = true;
+  if (hooks_.ShowSplash) hooks_.ShowSplash();
+}
+
+void Application::FormCreate() {
+  NoTrayIcon = hooks_.TrayAreaMissing && hooks_.TrayAreaMissing() ? 1 : 0;
+  if (!NoTrayIcon && hooks_.AddIcon) hooks_.AddIcon();
+  TimerStartApp.SetEnabled(true);
+  SplashVisible = false;
+}
+
+void Application::TimerStartAppTimer() {
+  TimerStartApp.SetEnabled(false);
+  RunStep([this] {
+    ConfigFile = std::make_unique<TConfigFile>(configFileName_);
+    int32_t result = ConfigFile->Load();
+    if (result == 0) {
+      Log("configuration loaded from " + configFileName_);
+    } else {
+      Log("configuration not loaded from " + configFileName_ + " (result " +
+          std::to_string(result) + "), going on with what it holds");
+    }
+  });
+  if (!ConfigFile) ConfigFile = std::make_unique<TConfigFile>(configFileName_);
+  StartServices();
+  StartedUp = true;
+  TimerWinUnvisible.SetEnabled(true);
+}
+
+void Application::TimerWinUnvisibleTimer() {
+  TimerWinUnvisible.SetEnabled(false);
+  SplashVisible = false;
+  if (hooks_.HideSplash) hooks_.HideSplash();
+}
+
+void Application::Close() {
+  if (hooks_.CloseRequested) hooks_.CloseRequested();
+  loop_.Quit();
+}
+
+void Application::FormDestroy() {
+  ++FormDestroyRuns;
+  // An error in one step is shown and the later steps are skipped; Teardown releases the rest.
+  RunStep([this] {
+    if (!NoTrayIcon && hooks_.DeleteIcon) hooks_.DeleteIcon();
+    StopChannels();
+    ConfigFile.reset();
+    StopTerminal();
+  });
+}
+
+void Application::Teardown() {
+  if (tornDown_) return;
+  tornDown_ = true;
+  TimerStartApp.SetEnabled(false);
+  TimerWinUnvisible.SetEnabled(false);
+  FormDestroy();
+  ConfigFile.reset();
+  Log("stopped");
+}
+
+}  // namespace kov

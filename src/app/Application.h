@@ -1,0 +1,87 @@
+#pragma once
+// The application object: the main window's part of the program without its pixels. It holds
+// the four long-lived objects (ConfigFile, BridgeTerminal, Bridges, ClientChanel), the two
+// start-up timers and the window hooks, and runs the start-up and shutdown order:
+//
+//   Start():   FormCreate (tray-area test, AddIcon, TimerStartApp on), splash shown
+//   +100 ms:   TimerStartAppTimer: ConfigFile created and loaded, StartServices, splash timer on
+//   +3000 ms:  TimerWinUnvisibleTimer: splash hidden
+//   Close():   ends the loop; Teardown() then runs FormDestroy and drops the rest, no handlers.
+//
+// Tests build a whole system in-process with a manual-clock loop and the in-memory serial layer.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "event/EventLoop.h"
+
+namespace kov {
+
+class TConfigFile;
+class SerialLibrary;
+
+// What the desktop surface adds. Every hook may be left empty (the headless program).
+struct WindowHooks {
+  std::function<bool()> TrayAreaMissing;  // the tray-area test: true sets NoTrayIcon
+  std::function<void()> AddIcon;
+  std::function<void()> DeleteIcon;
+  std::function<void()> ShowSplash;
+  std::function<void()> HideSplash;
+  std::function<void()> CloseRequested;  // the loop is about to end (main window closed)
+};
+
+class Application {
+ public:
+  // The serial layer and the loop outlive the application. configFileName is where ConfigFile
+  // loads and saves ("BridgeConfig.sys" in the working directory by default).
+  Application(EventLoop& loop, SerialLibrary& serial, WindowHooks hooks = {},
+              std::string configFileName = "BridgeConfig.sys");
+  ~Application();
+  Application(const Application&) = delete;
+  Application& operator=(const Application&) = delete;
+
+  // Entry steps after the windows exist: FormCreate, then the splash is shown as the loop starts.
+  void Start();
+  // Closes the main window: asks the loop to end. Teardown() must follow once the loop stopped.
+  void Close();
+  // Runs FormDestroy and releases everything without running any handler. Idempotent.
+  void Teardown();
+
+  // Start-up and shutdown handlers, public so tests and the desktop program can see their state.
+  void FormCreate();
+  void TimerStartAppTimer();
+  void TimerWinUnvisibleTimer();
+  void FormDestroy();
+
+  // Services hooks (Services.cpp).
+  void StartServices();
+  void StopChannels();
+  void StopTerminal();
+
+  EventLoop& Loop() { return loop_; }
+  SerialLibrary& Serial() { return serial_; }
+
+  // The long-lived objects; null until start-up has created them.
+  std::unique_ptr<TConfigFile> ConfigFile;
+
+  Timer TimerStartApp;
+  Timer TimerWinUnvisible;
+  uint8_t NoTrayIcon = 0;
+  bool SplashVisible = false;
+  bool StartedUp = false;  // TimerStartAppTimer has run
+  int FormDestroyRuns = 0;
+
+  // Runs one start-up or shutdown step; an error it raises is shown in the error box and the
+  // caller goes on with the next step, so every object later code relies on exists.
+  bool RunStep(const std::function<void()>& step);
+
+ private:
+  EventLoop& loop_;
+  SerialLibrary& serial_;
+  WindowHooks hooks_;
+  std::string configFileName_;
+  bool tornDown_ = false;
+};
+
+}  // namespace kov
