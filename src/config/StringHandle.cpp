@@ -8,8 +8,8 @@ namespace kov {
 
 namespace {
 
-constexpr std::array<const char*, 10> kSpeedTexts = {
-    "300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"};
+constexpr std::array<const char*, 10> kSpeedTexts = {"300",  "600",   "1200",  "2400",  "4800",
+                                                     "9600", "19200", "38400", "57600", "115200"};
 constexpr std::array<const char*, 3> kParityTexts = {"N", "O", "E"};
 
 constexpr char kCr = 13;

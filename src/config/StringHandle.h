@@ -25,9 +25,9 @@ bool AddressAccepted(const TConfigFile& config, const std::string& address);
 // The text without its last byte; an empty text stays empty.
 std::string DeleteLastChar(const std::string& text);
 
-std::string ActiveText(uint8_t flag);     // "Active" for 1, "Idle" otherwise
-std::string SpeedText(int32_t index);     // "300" .. "115200", or "Unown Speed"
-std::string ParityText(int32_t index);    // "N", "O", "E", or "Unown Parity"
+std::string ActiveText(uint8_t flag);            // "Active" for 1, "Idle" otherwise
+std::string SpeedText(int32_t index);            // "300" .. "115200", or "Unown Speed"
+std::string ParityText(int32_t index);           // "N", "O", "E", or "Unown Parity"
 int32_t ActiveFlagOf(const std::string& text);   // 1, 0 or -1
 int32_t SpeedIndexOf(const std::string& text);   // 0..9 or -1
 int32_t ParityIndexOf(const std::string& text);  // 0..2 or -1
