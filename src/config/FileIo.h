@@ -1,0 +1,29 @@
+#pragma once
+// The few file operations the configuration store needs, over plain POSIX calls. None of them
+// raises; each reports failure by its result and leaves errno set.
+#include <sys/stat.h>
+
+#include <string>
+
+namespace kov {
+
+// Reads a whole regular file into bytes. False when the file cannot be opened, is no regular
+// file (a directory, a pipe or a device, which could block or never end) or a read fails.
+bool ReadWholeFile(const std::string& path, std::string& bytes);
+
+// The file that writing to path should replace: the target of a symbolic link, so that the link
+// stays in place, or path itself.
+std::string ReplaceTarget(const std::string& path);
+
+enum class ProbeResult { kMissing, kWritable, kRefused };
+// Whether path exists and, if so, opens for reading and writing as a regular file. The probe
+// only opens and closes; on kWritable, info receives the file's status.
+ProbeResult ProbeReadWrite(const std::string& path, struct stat& info);
+
+// Replaces path with bytes so that readers see either the old file or the whole new one: the
+// bytes go to path + ".tmp" in the same directory, are flushed to disk and renamed over path.
+// existing, when given, is the status of the file replaced; its mode (and owner, where allowed)
+// carry over. On failure the temporary file is removed, path is untouched and false returned.
+bool ReplaceFile(const std::string& path, const std::string& bytes, const struct stat* existing);
+
+}  // namespace kov
