@@ -1,0 +1,36 @@
+#pragma once
+// Helpers for the configuration tests: a fresh temporary directory per test (also the working
+// directory, so the default relative file name lands there) and whole-file reads and writes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kov::test {
+
+class TempDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Absolute path of name inside the temporary directory.
+  std::string Path(const std::string& name) const;
+
+  std::string dir_;
+
+ private:
+  std::string oldCwd_;
+};
+
+void WriteBytes(const std::string& path, const std::string& bytes);
+// The file's bytes; fails the test when it cannot be read.
+std::string ReadBytes(const std::string& path);
+bool Exists(const std::string& path);
+
+// The lines joined, each followed by CR LF.
+std::string CrLfText(const std::vector<std::string>& lines);
+
+// The 48 lines written for the default store, spelled out.
+std::vector<std::string> DefaultLines();
+
+}  // namespace kov::test
