@@ -245,7 +245,7 @@ int32_t TermiosSerial::SioBaud(int32_t port, int32_t baudCode) {
 }
 
 int32_t TermiosSerial::Apply(Port& p, const LineSettings& wanted) {
-  std::string why = "the device went away";
+  std::string why = "the device is gone";
   int32_t rc = p.gone ? kSioHardware : ApplyTermios(p.fd, wanted, p.pty, why);
   if (rc != 0) {
     Log(p.name + " cannot set " + DescribeSettings(wanted) + " on " + p.path + ": " + why);

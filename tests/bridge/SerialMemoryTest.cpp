@@ -1,0 +1,144 @@
+// The in-memory serial library that the channel and link tests stand on.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "bridge/MemorySerial.h"
+#include "event/EventLoop.h"
+
+namespace kov {
+namespace {
+
+class SerialMemory : public ::testing::Test {
+ protected:
+  std::string Take(int32_t port, int32_t max = 1000) {
+    char buffer[1000];
+    int32_t n = serial.SioGets(port, buffer, max);
+    return n > 0 ? std::string(buffer, n) : std::string();
+  }
+
+  EventLoop loop{EventLoop::Clock::Manual};
+  MemorySerial serial{loop};
+  int rxEvents = 0;
+  int roomEvents = 0;
+};
+
+TEST_F(SerialMemory, FedBytesArriveWithAPostedEventAndNothingIsLost) {
+  serial.SetEvents(1, {[&] { ++rxEvents; }, nullptr});
+  EXPECT_EQ(serial.Feed(1, "dropped"), 0u) << "a closed port hears nothing";
+  ASSERT_EQ(serial.SioReset(1, 4, 100), 0);
+  EXPECT_EQ(serial.Feed(1, std::string("ab\0cdef", 7)), 7u);
+  EXPECT_EQ(rxEvents, 0) << "posted, not called from inside Feed";
+  loop.RunOnce(0);
+  EXPECT_EQ(rxEvents, 1);
+  EXPECT_EQ(serial.SioRxQue(1), 4) << "the ring holds 4";
+  EXPECT_EQ(serial.HeldBack(1), 3u) << "the line keeps the rest";
+
+  EXPECT_EQ(Take(1, 3), std::string("ab\0", 3));
+  EXPECT_EQ(serial.SioRxQue(1), 4) << "room is filled from the line at once";
+  loop.RunOnce(0);
+  EXPECT_EQ(rxEvents, 2);
+  EXPECT_EQ(Take(1), "cdef");
+  EXPECT_EQ(serial.HeldBack(1), 0u);
+
+  // An event for bytes that a close threw away is not delivered.
+  serial.Feed(1, "late");
+  EXPECT_EQ(serial.SioDone(1), 0);
+  loop.RunOnce(0);
+  EXPECT_EQ(rxEvents, 2);
+}
+
+TEST_F(SerialMemory, InstantAndSlowLines) {
+  serial.SetEvents(0, {nullptr, [&] { ++roomEvents; }});
+  ASSERT_EQ(serial.SioReset(0, 65000, 65000), 0);
+  EXPECT_EQ(serial.SioPuts(0, "hello ", 6), 6);
+  EXPECT_EQ(serial.SioPuts(0, "world", 5), 5);
+  EXPECT_EQ(serial.TakeWritten(0), "hello world");
+  EXPECT_EQ(serial.TakeWritten(0), "");
+  EXPECT_EQ(serial.SioTxFree(0), 65000);
+
+  serial.SetTxCapacity(0, 10);
+  EXPECT_EQ(serial.SioPuts(0, "0123456789abcdef", 16), 10);
+  EXPECT_EQ(serial.SioTxFree(0), 0);
+  EXPECT_EQ(serial.TakeWritten(0), "") << "a slow line sends nothing by itself";
+  EXPECT_EQ(serial.DrainTx(0, 4), 4u);
+  EXPECT_EQ(serial.TakeWritten(0), "0123");
+  EXPECT_EQ(roomEvents, 0);
+  loop.RunOnce(0);
+  EXPECT_EQ(roomEvents, 1) << "owed after the short take";
+  EXPECT_EQ(serial.SioPuts(0, "ab", 2), 2);
+  EXPECT_EQ(serial.DrainTx(0), 8u);
+  loop.RunOnce(0);
+  EXPECT_EQ(roomEvents, 1) << "nothing was refused since";
+  EXPECT_EQ(serial.TakeWritten(0), "456789ab");
+
+  // Back to an instant line: what waited goes out, and an owed event is paid.
+  EXPECT_EQ(serial.SioPuts(0, "0123456789xy", 12), 10);
+  serial.SetTxCapacity(0, 0);
+  loop.RunOnce(0);
+  EXPECT_EQ(roomEvents, 2);
+  EXPECT_EQ(serial.TakeWritten(0), "0123456789");
+}
+
+TEST_F(SerialMemory, FailuresOnDemandStayUntilCleared) {
+  serial.FailWith("SioReset", 2, kSioCannotOpen);
+  EXPECT_EQ(serial.SioReset(2, 65000, 65000), kSioCannotOpen);
+  EXPECT_EQ(serial.SioReset(2, 65000, 65000), kSioCannotOpen);
+  EXPECT_FALSE(serial.IsOpen(2));
+  EXPECT_EQ(serial.SioReset(3, 65000, 65000), 0) << "other ports are not touched";
+  serial.ClearFailure("SioReset", 2);
+  EXPECT_EQ(serial.SioReset(2, 65000, 65000), 0);
+
+  serial.FailWith("SioDone", 2, -7);
+  serial.FailWith("SioRxQue", 2, -10);
+  EXPECT_EQ(serial.SioDone(2), -7);
+  EXPECT_TRUE(serial.IsOpen(2)) << "a failed call has no effect";
+  EXPECT_EQ(serial.SioRxQue(2), -10);
+  serial.ClearFailures();
+  EXPECT_EQ(serial.SioRxQue(2), 0);
+  EXPECT_EQ(serial.SioDone(2), 0);
+  EXPECT_THROW(serial.FailWith("SioOpen", 2, -1), std::invalid_argument);
+}
+
+TEST_F(SerialMemory, RecordsWhatWasAppliedAndChecksAsTheRealLayerDoes) {
+  EXPECT_EQ(serial.SioParms(0, 2, 0, 8), kSioNotOpen);
+  ASSERT_EQ(serial.SioReset(0, 65000, 65000), 0);
+  EXPECT_EQ(serial.Parity(0), -1);
+  EXPECT_EQ(serial.SioParms(0, 2, 0, 8), 0);
+  EXPECT_EQ(serial.SioBaud(0, 9), 0);
+  EXPECT_EQ(serial.SioParms(0, 1, 0, 6), kSioBadDataBits);
+  EXPECT_EQ(serial.SioParms(0, 3, 0, 8), kSioOutOfRange);
+  EXPECT_EQ(serial.SioBaud(0, 10), kSioBadBaud);
+  EXPECT_EQ(serial.SioReset(9, 65000, 65000), kSioBadPort);
+  EXPECT_EQ(serial.SioDone(0), 0);
+  EXPECT_FALSE(serial.IsOpen(0));
+  EXPECT_EQ(serial.Parity(0), 2);
+  EXPECT_EQ(serial.StopBits(0), 0);
+  EXPECT_EQ(serial.DataBits(0), 8);
+  EXPECT_EQ(serial.BaudCode(0), 9);
+  EXPECT_EQ(serial.RxQueueSize(0), 65000);
+  EXPECT_EQ(serial.Calls(),
+            (std::vector<std::string>{
+                "SioParms(0,2,0,8)=-3", "SioReset(0,65000,65000)=0", "SioParms(0,2,0,8)=0",
+                "SioBaud(0,9)=0", "SioParms(0,1,0,6)=-11", "SioParms(0,3,0,8)=-101",
+                "SioBaud(0,10)=-12", "SioReset(9,65000,65000)=-1", "SioDone(0)=0"}));
+}
+
+TEST_F(SerialMemory, AGoneDeviceKeepsWhatArrivedAndDropsWrites) {
+  serial.SetEvents(0, {nullptr, [&] { ++roomEvents; }});
+  ASSERT_EQ(serial.SioReset(0, 65000, 65000), 0);
+  serial.Feed(0, "kept");
+  serial.SetTxCapacity(0, 2);
+  EXPECT_EQ(serial.SioPuts(0, "abc", 3), 2);
+  serial.GoAway(0);
+  loop.RunOnce(0);
+  EXPECT_EQ(roomEvents, 1) << "the waiting writer is let go";
+  EXPECT_EQ(serial.SioPuts(0, "abc", 3), 3);
+  EXPECT_EQ(serial.Feed(0, "lost"), 0u);
+  EXPECT_EQ(Take(0), "kept");
+  EXPECT_EQ(serial.TakeWritten(0), "");
+  EXPECT_TRUE(serial.IsOpen(0));
+}
+
+}  // namespace
+}  // namespace kov

@@ -1,0 +1,273 @@
+// Bytes through the termios serial layer both ways, flow control by the rings, callbacks and a
+// device that goes away, on real pseudo-terminals.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <memory>
+
+#include "SerialTestSupport.h"
+#include "bridge/TermiosSerial.h"
+
+namespace kov {
+namespace {
+
+std::array<std::string, kSioPortCount> PathsWith(const std::string& first) {
+  std::array<std::string, kSioPortCount> paths;
+  for (int i = 0; i < kSioPortCount; ++i) paths[i] = "/nonexistent/tty" + std::to_string(i);
+  paths[0] = first;
+  return paths;
+}
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Where two byte strings first differ, for a readable failure on megabytes.
+std::string FirstDifference(const std::string& got, const std::string& want) {
+  size_t i = 0;
+  while (i < got.size() && i < want.size() && got[i] == want[i]) ++i;
+  if (i == got.size() && i == want.size()) return "equal";
+  return "sizes " + std::to_string(got.size()) + " and " + std::to_string(want.size()) +
+         ", first difference at byte " + std::to_string(i);
+}
+
+class SerialTermiosData : public ::testing::Test {
+ protected:
+  void Open(int32_t rxSize = 65000, int32_t txSize = 65000) {
+    ASSERT_EQ(serial->SioReset(0, rxSize, txSize), 0);
+    ASSERT_EQ(serial->SioParms(0, 2, 0, 8), 0);
+    ASSERT_EQ(serial->SioBaud(0, 9), 0);
+  }
+  // What a bridge does on OnRxData: takes everything waiting, in blocks as the channel does.
+  void TakeAll() {
+    char block[64999];
+    int32_t n;
+    while ((n = serial->SioGets(0, block, sizeof block)) > 0) received.append(block, n);
+  }
+  // Offers the rest of outgoing to the port until it takes less than offered.
+  void PutMore() {
+    while (putOffset < outgoing.size()) {
+      int32_t asked = static_cast<int32_t>(std::min<size_t>(64999, outgoing.size() - putOffset));
+      int32_t n = serial->SioPuts(0, outgoing.data() + putOffset, asked);
+      ASSERT_GE(n, 0);
+      putOffset += static_cast<size_t>(n);
+      if (n < asked) break;
+    }
+  }
+
+  LogCapture log;
+  EventLoop loop;
+  TestPty pty{loop};
+  std::unique_ptr<TermiosSerial> serial =
+      std::make_unique<TermiosSerial>(loop, PathsWith(pty.SlavePath()));
+  std::string received;
+  std::string outgoing;
+  size_t putOffset = 0;
+};
+
+TEST_F(SerialTermiosData, EveryByteValueGoesBothWaysUnchanged) {
+  Open();
+  std::string all;
+  for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+  all += std::string(3, '\0') + "\r\n\n\r\x11\x13\x03\x1a\x7f";  // line and flow control bytes
+
+  int rxEvents = 0;
+  serial->SetEvents(0, {[&] {
+                          ++rxEvents;
+                          EXPECT_GT(serial->SioRxQue(0), 0) << "the ring is filled first";
+                          TakeAll();
+                        },
+                        nullptr});
+  pty.Send(all);
+  ASSERT_TRUE(loop.RunUntil([&] { return received.size() >= all.size(); }));
+  EXPECT_EQ(received, all);
+  EXPECT_GE(rxEvents, 1);
+
+  EXPECT_EQ(serial->SioPuts(0, all.data(), static_cast<int32_t>(all.size())),
+            static_cast<int32_t>(all.size()));
+  ASSERT_TRUE(loop.RunUntil([&] { return pty.Received().size() >= all.size(); }));
+  EXPECT_EQ(pty.Received(), all);
+}
+
+TEST_F(SerialTermiosData, AMegabyteEachWayArrivesWholeAndInOrder) {
+  Open();
+  const std::string data = PatternBytes(1 << 20, 7);
+  serial->SetEvents(0, {[&] { TakeAll(); }, nullptr});
+  pty.Send(data);
+  ASSERT_TRUE(loop.RunUntil([&] { return received.size() >= data.size(); }, 30000))
+      << received.size();
+  EXPECT_TRUE(received == data) << FirstDifference(received, data);
+
+  outgoing = PatternBytes(1 << 20, 11);
+  int roomEvents = 0;
+  serial->SetEvents(0, {nullptr, [&] {
+                          ++roomEvents;
+                          PutMore();
+                        }});
+  PutMore();
+  EXPECT_LT(putOffset, outgoing.size()) << "a megabyte does not fit at once";
+  ASSERT_TRUE(loop.RunUntil([&] { return pty.Received().size() >= outgoing.size(); }, 30000))
+      << pty.Received().size();
+  EXPECT_TRUE(pty.Received() == outgoing) << FirstDifference(pty.Received(), outgoing);
+  EXPECT_GT(roomEvents, 0);
+}
+
+TEST_F(SerialTermiosData, AFullReceiveRingHoldsTheDeviceBackInsteadOfLosingBytes) {
+  Open(1000, 1000);
+  const std::string data = PatternBytes(200000, 3);
+  pty.Send(data);
+  ASSERT_TRUE(loop.RunUntil([&] { return serial->SioRxQue(0) == 1000; }));
+  // Nobody takes the bytes: the ring stays full and the device keeps the rest, without the
+  // loop turning on the readable device meanwhile.
+  double before = CpuSeconds();
+  loop.RunUntil([] { return false; }, 300);
+  EXPECT_LT(CpuSeconds() - before, 0.1);
+  EXPECT_EQ(serial->SioRxQue(0), 1000);
+  EXPECT_GT(pty.Unsent(), 0u) << "the writer was held back";
+
+  // Now taken as they come, in small bites.
+  serial->SetEvents(0, {[&] {
+                          char bite[300];
+                          int32_t n = serial->SioGets(0, bite, sizeof bite);
+                          if (n > 0) received.append(bite, n);
+                        },
+                        nullptr});
+  char bite[300];
+  received.append(bite, serial->SioGets(0, bite, sizeof bite));
+  ASSERT_TRUE(loop.RunUntil(
+      [&] {
+        // Bytes left in the ring after the last event are taken here.
+        if (pty.Unsent() == 0) received.append(bite, serial->SioGets(0, bite, sizeof bite));
+        return received.size() >= data.size();
+      },
+      30000))
+      << received.size();
+  EXPECT_TRUE(received == data) << FirstDifference(received, data);
+}
+
+TEST_F(SerialTermiosData, OnTxRoomFollowsAShortTakeOnly) {
+  Open(65000, 100);
+  int roomEvents = 0;
+  serial->SetEvents(0, {nullptr, [&] { ++roomEvents; }});
+  EXPECT_EQ(serial->SioPuts(0, "hello", 5), 5);
+  ASSERT_TRUE(loop.RunUntil([&] { return pty.Received() == "hello"; }));
+  EXPECT_EQ(roomEvents, 0) << "nothing was refused, nothing is owed";
+
+  // A device that does not read: the pseudo-terminal fills, then the 100-byte ring.
+  pty.SetReading(false);
+  outgoing = PatternBytes(100000, 5);
+  PutMore();
+  ASSERT_LT(putOffset, outgoing.size());
+  EXPECT_EQ(serial->SioTxFree(0), 0);
+  EXPECT_EQ(serial->SioPuts(0, "x", 1), 0) << "a full ring takes nothing";
+  loop.RunUntil([] { return false; }, 50);
+  EXPECT_EQ(roomEvents, 0);
+
+  pty.SetReading(true);
+  ASSERT_TRUE(loop.RunUntil([&] { return roomEvents > 0; }));
+  EXPECT_GT(serial->SioTxFree(0), 0);
+  serial->SetEvents(0, {nullptr, [&] { PutMore(); }});
+  PutMore();
+  ASSERT_TRUE(loop.RunUntil([&] { return pty.Received().size() >= 5 + outgoing.size(); }));
+  EXPECT_TRUE(pty.Received().substr(5) == outgoing)
+      << FirstDifference(pty.Received().substr(5), outgoing);
+}
+
+TEST_F(SerialTermiosData, ResetWhileRoomIsOwedStillTellsTheWriter) {
+  Open(65000, 100);
+  int roomEvents = 0;
+  serial->SetEvents(0, {nullptr, [&] { ++roomEvents; }});
+  pty.SetReading(false);
+  outgoing = PatternBytes(100000, 5);
+  PutMore();
+  ASSERT_LT(putOffset, outgoing.size());
+  ASSERT_EQ(serial->SioReset(0, 65000, 100), 0);
+  EXPECT_EQ(roomEvents, 0) << "never called from inside an operation";
+  ASSERT_TRUE(loop.RunUntil([&] { return roomEvents > 0; }));
+  EXPECT_EQ(serial->SioTxFree(0), 100);
+}
+
+TEST_F(SerialTermiosData, CallbacksMayCloseReopenOrDestroyTheLayer) {
+  Open();
+  // Closing the port from its own receive event.
+  serial->SetEvents(0, {[&] { EXPECT_EQ(serial->SioDone(0), 0); }, nullptr});
+  pty.Send("first");
+  ASSERT_TRUE(loop.RunUntil([&] { return serial->SioRxQue(0) == kSioNotOpen; }));
+  pty.Send("unheard");
+  loop.RunUntil([] { return false; }, 50);
+
+  // Reopening it from its own receive event: the new port goes on receiving.
+  Open();
+  int reopenings = 0;
+  serial->SetEvents(0, {[&] {
+                          if (reopenings++ == 0) {
+                            EXPECT_EQ(serial->SioReset(0, 65000, 65000), 0);
+                          } else {
+                            TakeAll();
+                          }
+                        },
+                        nullptr});
+  pty.Send("x");
+  ASSERT_TRUE(loop.RunUntil([&] { return reopenings == 1; }));
+  pty.Send("after");
+  ASSERT_TRUE(loop.RunUntil([&] { return received.find("after") != std::string::npos; }));
+
+  // Destroying the whole layer from its receive event.
+  serial->SetEvents(0, {[&] { serial.reset(); }, nullptr});
+  pty.Send("bye");
+  ASSERT_TRUE(loop.RunUntil([&] { return serial == nullptr; }));
+  loop.RunUntil([] { return false; }, 20);
+  EXPECT_EQ(log.Count("COM1 closed"), 3u) << log.All();
+}
+
+TEST_F(SerialTermiosData, AHungUpDeviceIsLeftAloneWithoutSpinning) {
+  Open();
+  pty.Send("last words");
+  ASSERT_TRUE(loop.RunUntil([&] { return serial->SioRxQue(0) == 10; }));
+  pty.CloseMaster();
+  ASSERT_TRUE(loop.RunUntil([&] { return serial->DeviceGone(0); }));
+  EXPECT_EQ(log.Count("COM1 device " + pty.SlavePath() + " went away (hang-up), no longer watched"),
+            1u)
+      << log.All();
+
+  double before = CpuSeconds();
+  loop.RunUntil([] { return false; }, 1000);
+  double used = CpuSeconds() - before;
+  EXPECT_LT(used, 0.1) << "the loop spun on the dead device";
+
+  // The port stays open: what arrived can be taken, nothing more comes, writes are dropped.
+  char buffer[32];
+  ASSERT_EQ(serial->SioGets(0, buffer, sizeof buffer), 10);
+  EXPECT_EQ(std::string(buffer, 10), "last words");
+  EXPECT_EQ(serial->SioGets(0, buffer, sizeof buffer), 0);
+  EXPECT_EQ(serial->SioRxQue(0), 0);
+  EXPECT_EQ(serial->SioPuts(0, "ignored", 7), 7);
+  EXPECT_EQ(serial->SioParms(0, 0, 0, 8), kSioHardware);
+  EXPECT_EQ(serial->SioBaud(0, 5), kSioHardware);
+  loop.RunUntil([] { return false; }, 20);
+  EXPECT_EQ(log.Count("no longer watched"), 1u) << "logged once: " << log.All();
+  EXPECT_EQ(serial->SioDone(0), 0);
+  EXPECT_EQ(log.Count("COM1 closed (" + pty.SlavePath() + ")"), 1u) << log.All();
+}
+
+TEST_F(SerialTermiosData, AHangUpWithWritesWaitingReleasesTheWriter) {
+  Open(65000, 100);
+  int roomEvents = 0;
+  serial->SetEvents(0, {nullptr, [&] { ++roomEvents; }});
+  pty.SetReading(false);
+  outgoing = PatternBytes(100000, 9);
+  PutMore();
+  ASSERT_LT(putOffset, outgoing.size());
+  pty.CloseMaster();
+  ASSERT_TRUE(loop.RunUntil([&] { return roomEvents > 0; }))
+      << "a writer waiting for room must not wait forever";
+  EXPECT_TRUE(serial->DeviceGone(0));
+  EXPECT_EQ(serial->SioPuts(0, "more", 4), 4);
+  EXPECT_EQ(log.Count("unsent bytes dropped"), 1u) << log.All();
+}
+
+}  // namespace
+}  // namespace kov
