@@ -1,0 +1,110 @@
+#pragma once
+// Starts the real program in a working directory, its stderr kept in a file there, and stops it
+// with a signal. For end-to-end tests.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kov {
+
+class Program {
+ public:
+  Program(const std::string& binary, const std::string& workdir,
+          std::vector<std::string> args = {})
+      : workdir_(workdir) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (chdir(workdir.c_str()) != 0) _exit(126);
+      int err = open("stderr.log", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      int out = open("stdout.log", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+      dup2(err, 2);
+      dup2(out, 1);
+      dup2(in, 0);
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(binary.c_str()));
+      for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(binary.c_str(), argv.data());
+      _exit(127);
+    }
+  }
+  ~Program() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  pid_t Pid() const { return pid_; }
+  void Signal(int signo) { kill(pid_, signo); }
+
+  // Waits up to timeoutMs for the program to end; returns its exit status, or -1 on timeout,
+  // or 128 + signal number when a signal ended it.
+  int Wait(int timeoutMs = 10000) {
+    if (exited_) return status_;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < end) {
+      int st = 0;
+      pid_t r = waitpid(pid_, &st, WNOHANG);
+      if (r == pid_) {
+        exited_ = true;
+        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        return status_;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+  }
+
+  bool Running() {
+    if (exited_) return false;
+    int st = 0;
+    pid_t r = waitpid(pid_, &st, WNOHANG);
+    if (r == pid_) {
+      exited_ = true;
+      status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+      return false;
+    }
+    return true;
+  }
+
+  std::string Stderr() const { return ReadFile(workdir_ + "/stderr.log"); }
+  std::string Stdout() const { return ReadFile(workdir_ + "/stdout.log"); }
+
+  // Waits until the program's log holds the text.
+  bool WaitForLog(const std::string& text, int timeoutMs = 10000) const {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < end) {
+      if (Stderr().find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+ private:
+  static std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  std::string workdir_;
+  pid_t pid_ = -1;
+  bool exited_ = false;
+  int status_ = -1;
+};
+
+inline std::string ProgramPath(const std::string& name) {
+  return std::string(KOV_BINARY_DIR) + "/" + name;
+}
+
+}  // namespace kov
