@@ -44,22 +44,25 @@ void TClientSocket::SetActive(bool on) {
   }
 }
 
-void TClientSocket::CheckInactive(bool same) const {
-  if (!same && active_) throw ESocketError("Can't change value while socket is active");
+void TClientSocket::CheckInactive() const {
+  if (active_) throw ESocketError("Can't change value while socket is active");
 }
 
 void TClientSocket::SetHost(const std::string& host) {
-  CheckInactive(SameText(host, host_));
+  if (SameText(host, host_)) return;
+  CheckInactive();
   host_ = host;
 }
 
 void TClientSocket::SetAddress(const std::string& address) {
-  CheckInactive(SameText(address, address_));
+  if (SameText(address, address_)) return;
+  CheckInactive();
   address_ = address;
 }
 
 void TClientSocket::SetPort(int32_t port) {
-  CheckInactive(port == port_);
+  if (port == port_) return;
+  CheckInactive();
   port_ = port;
 }
 

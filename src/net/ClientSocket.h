@@ -98,7 +98,7 @@ class TClientSocket {
 
  private:
   friend class TClientWinSocket;
-  void CheckInactive(bool same) const;
+  void CheckInactive() const;
 
   bool active_ = false;
   std::string host_;
