@@ -341,17 +341,21 @@ void TermiosSerial::OnDeviceEvents(int32_t port, uint64_t openId, uint32_t event
   } else {
     MarkGone(*p, why);
   }
-  bool txRoom = p->txRoomWanted && (txProgress || p->gone) && p->tx.Free() > 0;
-  if (txRoom) p->txRoomWanted = false;
+  bool txRoom = p->txRoomWanted && (txProgress || p->gone);
 
   // The callbacks may close or reopen this port, or any other: the port is looked up again
-  // after each, and this object may not be touched at all once it is destroyed.
+  // after each, and this object may not be touched at all once it is destroyed. A reopening
+  // posts the owed OnTxRoom itself.
   std::weak_ptr<int> alive = alive_;
   if (received) {
     FireRxData(port);
     if (alive.expired()) return;
   }
-  if (txRoom && Live(port, openId)) FireTxRoom(port);
+  if (!txRoom) return;
+  p = Live(port, openId);
+  if (!p || !p->txRoomWanted || p->tx.Free() == 0) return;
+  p->txRoomWanted = false;
+  FireTxRoom(port);
 }
 
 bool TermiosSerial::Fill(Port& p, bool trouble, bool& received, std::string& why) {
