@@ -1,0 +1,134 @@
+#pragma once
+// One local bridge channel: a serial port held open through the serial library and a TCP port
+// listened on, bridging one client at a time (from an accepted address) to the port.
+//
+//   TBridgeChanel channel(loop, serial, config, 0);  // COM1
+//   if (channel.Open(9, 2, 8801) < 0) { /* the serial library's code, or -2: cannot listen */ }
+//   ...
+//   channel.Close();
+//
+// States: Closed (Opened 0), Listening (Opened 1, Connected 0), Bridging (Opened 1,
+// Connected 1). The bridged client is connection 0 of the server; a newcomer while it is there
+// gets the B03 notice and is closed, a client from an address that does not pass is closed
+// (the first one with the B02 notice). The bridged client is let go with the B02 notice when it
+// closes, when it sends nothing for 180000 ms, or when the channel is opened again or closed.
+//
+// Nothing is lost on the way: serial bytes stay in the port's receive ring while the client's
+// output queue is above kClientHighWater, and the client's bytes stay in its socket while the
+// port's transmit ring is full. Serial bytes go out as soon as the port has taken them in, and
+// at the latest on the 50 ms poll.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "event/EventLoop.h"
+#include "net/ServerSocket.h"
+
+namespace kov {
+
+class SerialLibrary;
+class TConfigFile;
+
+// What others read of a channel (status window, listings, LoadConfig).
+struct ChannelState {
+  uint8_t Opened;
+  uint8_t Connected;
+  std::string RemoteAddress;
+  int32_t SpeedTx;
+  int32_t SpeedRx;
+};
+
+// The three fixed notices to a client, 20 bytes each.
+inline constexpr char kNoticeB01[] = "\nB01S00A3\r\vB01S00A3\r";  // taken on
+inline constexpr char kNoticeB02[] = "\nB02S00A4\r\vB02S00A4\r";  // let go, or refused first
+inline constexpr char kNoticeB03[] = "\nB03S00A5\r\vB03S00A5\r";  // turned away: port busy
+inline constexpr int32_t kNoticeSize = 20;
+
+class TBridgeChanel {
+ public:
+  static constexpr int32_t kQueueSize = 65000;  // serial receive and transmit rings
+  static constexpr int32_t kPollMax = 64999;    // serial bytes taken per poll at most
+  static constexpr int64_t kPollMs = 50;
+  static constexpr int64_t kIdleMs = 180000;               // client silence before it is dropped
+  static constexpr int64_t kTrafficMs = 10000;             // traffic period
+  static constexpr int32_t kClientHighWater = 256 * 1024;  // queued towards a slow client
+  static constexpr int32_t kAddressMax = 20;               // RemoteAddress is cut to this length
+
+  TBridgeChanel(EventLoop& loop, SerialLibrary& serial, TConfigFile& config, int32_t portIndex);
+  // Close(), result ignored.
+  ~TBridgeChanel();
+  TBridgeChanel(const TBridgeChanel&) = delete;
+  TBridgeChanel& operator=(const TBridgeChanel&) = delete;
+
+  // Opens the serial port (reset, parity with one stop bit and 8 data bits, speed) and listens
+  // on tcpPort, letting go of a bridged client first. Returns the speed step's result (0 or
+  // more), the first failing library step's negative code (the port stays open after a failed
+  // parity or speed step), or kSioCannotOpen (-2) when tcpPort cannot be listened on: the serial
+  // port is closed again, the channel stays closed and the socket error goes to the error box.
+  int32_t Open(int32_t speedIndex, int32_t parityIndex, int32_t tcpPort);
+  // Closes the serial port, then lets go of the client and stops listening. A negative result
+  // of the library's close is returned with nothing changed.
+  int32_t Close();
+  ChannelState State() const;
+
+  int32_t PortIndex;
+  uint8_t Opened = 0;
+  uint8_t Connected = 0;
+  std::string RemoteAddress;
+  int32_t SpeedTx = 0;  // CountTx of the last complete period
+  int32_t SpeedRx = 0;  // CountRx of the last complete period
+  int32_t CountTx = 0;  // client bytes handed to the serial port in the running period
+  int32_t CountRx = 0;  // bytes read from the serial port in the running period
+
+  int32_t FirstClientHandle = 0;   // latest connection accepted while the server held none
+  int32_t SecondClientHandle = 0;  // latest connection accepted while the server held one
+  TServerSocket Server;
+  Timer PollTimer;
+  Timer IdleTimer;
+  Timer TrafficTimer;
+
+  // Handlers of the server's events.
+  void OnGetSocket(TServerWinSocket& sender, int32_t socketHandle);
+  void OnClientConnect(TServerWinSocket& sender, TCustomWinSocket& socket);
+  void OnClientDisconnect(TServerWinSocket& sender, TCustomWinSocket& socket);
+  void OnClientRead(TServerWinSocket& sender, TCustomWinSocket& socket);
+  void OnClientWrite(TServerWinSocket& sender, TCustomWinSocket& socket);
+  void OnClientError(TServerWinSocket& sender, TCustomWinSocket& socket, TErrorEvent errorEvent,
+                     int32_t& errorCode);
+  // Handlers of the timers.
+  void PollTimerTimer();
+  void IdleTimerTimer();
+  void TrafficTimerTimer();
+
+ private:
+  std::string Name() const;  // "COM1"
+  void InstallSerialEvents();
+  // Takes the port's waiting bytes (one chunk of at most kPollMax) to the bridged client.
+  void PollSerial();
+  // Runs PollSerial after the current handler; at most one is pending.
+  void SchedulePoll();
+  // Moves the client's bytes into the serial transmit ring as far as it has room; pauses the
+  // connection when it is full.
+  void TakeFromClient(TCustomWinSocket& socket);
+  void OnSerialRxData();
+  void OnSerialTxRoom();
+  // The bridged connection (connection 0) when the server holds one.
+  TCustomWinSocket* FirstConnection();
+  // Lets go of the bridged client: closes connection 0 naming FirstClientHandle.
+  void CloseFirstClient();
+
+  EventLoop& loop_;
+  SerialLibrary& serial_;
+  TConfigFile& config_;
+  bool pollPosted_ = false;
+  bool bridged_ = false;  // connection 0 was taken on and has not been let go yet
+  // Expires with the channel, so that posted tasks and serial callbacks can tell.
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+  // One chunk read from the serial port, sent to the client straight from here.
+  std::array<char, kPollMax + 2> RxBuffer{};
+  // Client bytes on their way into the serial transmit ring.
+  std::array<char, kQueueSize> txBuffer_{};
+};
+
+}  // namespace kov
