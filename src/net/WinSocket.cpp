@@ -39,7 +39,7 @@ int32_t TCustomWinSocket::SendString(const std::string& text) {
 int32_t TCustomWinSocket::SendBuf(const char* data, int32_t len) {
   if (!open_ || fd_ < 0 || len <= 0) return 0;
   size_t sent = 0;
-  if (out_.Empty() && !hangUp_) {
+  if (out_.Empty()) {
     ssize_t n = send(fd_, data, static_cast<size_t>(len), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0) {
       if (!WouldBlock(errno)) {

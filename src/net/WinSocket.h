@@ -9,6 +9,10 @@
 //   // A bridge holds back while a peer reads slowly, and resumes on the write event:
 //   if (socket.OutputQueued() > kHighWater) stopTakingSerialData();
 //
+// Reads are level-triggered: the read event fires again in the next turn while bytes are left.
+// A read event whose handler reads nothing at all stops read events until the next ReadPending /
+// ReceiveBuf call or SetReadPaused(false), so unread bytes cannot keep the loop busy.
+//
 // Events run on the loop thread, one at a time. A handler may call any operation here, closing
 // the connection its event is about included; events caused by that call run before it returns.
 // Connection objects are owned through shared_ptr: every operation that can run handlers keeps

@@ -128,6 +128,25 @@ TEST_F(ClientSocketTest, RefusedConnectionWithTheCodeLeftShowsTheAsynchronousErr
   EXPECT_EQ(errors, std::vector<std::string>{"Asynchronous socket error 10061"});
 }
 
+TEST_F(ClientSocketTest, NameThatDoesNotResolveIsALookupErrorThenDisconnect) {
+  // Longer than any host name may be: refused without asking a name server.
+  client->SetHost(std::string(300, 'a'));
+  client->SetActive(true);
+  ASSERT_TRUE(WaitEvents(3));
+  EXPECT_EQ(events, (std::vector<std::string>{"Lookup", "Error 6 11001", "Disconnect"}));
+  EXPECT_FALSE(client->Active());
+  EXPECT_EQ(client->Socket().NativeHandle(), -1);
+  EXPECT_TRUE(errors.empty());
+
+  clearCodes = false;
+  events.clear();
+  client->SetActive(true);
+  ASSERT_TRUE(loop.RunUntil([&] { return !errors.empty(); }));
+  EXPECT_EQ(errors, std::vector<std::string>{
+                        "Windows socket error: Name or service not known (11001), on API "
+                        "'ASync Lookup'"});
+}
+
 TEST_F(ClientSocketTest, WritingFalseDuringTheLookupDoesNothing) {
   Listener listener(port);
   client->SetHost("localhost");
