@@ -1,0 +1,112 @@
+// kovbridge-gui: the desktop program. The same core as the headless program, with the splash,
+// the tray icon and its menu, the status window, the exit confirmation and the error box. Runs
+// in the working directory that holds BridgeConfig.sys and the optional BridgePorts.conf.
+#include <signal.h>
+
+#include <QApplication>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "Version.h"
+#include "app/Application.h"
+#include "bridge/PortPaths.h"
+#include "bridge/TermiosSerial.h"
+#include "event/EventLoop.h"
+#include "event/Log.h"
+#include "gui/Artwork.h"
+#include "gui/BridgeFrm.h"
+#include "gui/Dialogs.h"
+#include "gui/FormStatus.h"
+#include "gui/QtLoopDriver.h"
+#include "gui/StatusSource.h"
+
+namespace {
+
+void PrintHelp() {
+  std::printf(
+      "Usage: kovbridge-gui [--help | --version]\n"
+      "\n"
+      "Bridges the serial ports COM1..COM8 to TCP, with a tray icon and a status window.\n"
+      "Run it in a working directory that holds BridgeConfig.sys (settings; the defaults apply\n"
+      "when it is missing) and, optionally, BridgePorts.conf (lines COMn=/dev/path; COMn\n"
+      "defaults to /dev/ttyS<n-1>). Configure it with a Telnet client on the configuration\n"
+      "port (8800 by default). The tray menu's Close, SIGTERM or SIGINT end it in order.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      PrintHelp();
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("KOV Bridge %s\n", kov::kVersionText);
+      return 0;
+    }
+    std::fprintf(stderr, "kovbridge-gui: unknown argument '%s' (try --help)\n", argv[i]);
+    return 2;
+  }
+
+  // A peer that vanished must not end the program: writes to it fail with EPIPE instead.
+  signal(SIGPIPE, SIG_IGN);
+  // SIGTERM and SIGINT are taken by the event loop through a signalfd. They are blocked here,
+  // before Qt starts threads of its own, so that no thread receives them the default way.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  // Qt's arguments (-platform, -display, ...) are its own; ours were checked above.
+  int qtArgc = 1;
+  QApplication qapp(qtArgc, argv);
+  QApplication::setApplicationName("KOV Bridge");
+  QApplication::setApplicationVersion(kov::kVersionText);
+  QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setWindowIcon(kov::MakeAppIcon());
+
+  kov::EventLoop loop;
+  kov::Log(std::string("KOV Bridge ") + kov::kVersionText + " starting");
+  kov::QtLoopDriver driver(loop);
+  kov::TErrorBoxes errorBoxes([&driver] { return !driver.Busy(); });
+  loop.SetErrorHandler([&](const std::string& message) {
+    kov::Log("error: " + kov::ErrorBoxText(message));
+    errorBoxes.Report(message);
+  });
+  kov::TermiosSerial serial(loop, kov::LoadPortPaths(kov::kPortPathsFile));
+
+  // The windows: the main window first, then the hidden status window.
+  auto formStatus = std::make_unique<kov::TFormStatus>();
+  auto bridgeFrm = std::make_unique<kov::TBridgeFrm>(*formStatus);
+
+  kov::WindowHooks hooks = bridgeFrm->Hooks();
+  hooks.CloseRequested = [&] {
+    bridgeFrm->Closing = true;
+    errorBoxes.DropPending();
+    QCoreApplication::exit(0);
+  };
+  kov::Application app(loop, serial, hooks);
+  formStatus->SetStatusProvider([&app] { return kov::ReadStatusInputs(app); });
+  bridgeFrm->OnCloseConfirmed = [&] { driver.Call([&] { app.Close(); }); };
+
+  auto close = [&] {
+    kov::Log("closing on signal");
+    app.Close();
+  };
+  loop.WatchSignal(SIGTERM, close);
+  loop.WatchSignal(SIGINT, close);
+
+  driver.Call([&] { app.Start(); });
+  QApplication::exec();
+
+  // Teardown: the status window first, then the main window, whose destruction runs
+  // FormDestroy (the tray icon goes first) and releases the services.
+  formStatus.reset();
+  bridgeFrm->hide();
+  app.Teardown();
+  bridgeFrm.reset();
+  return 0;
+}
