@@ -2,8 +2,11 @@
 
 #include <exception>
 
+#include "bridge/BridgeClientChanel.h"
+#include "bridge/Bridges.h"
 #include "config/ConfigFile.h"
 #include "event/Log.h"
+#include "terminal/Terminal.h"
 
 namespace kov {
 
@@ -93,7 +96,13 @@ void Application::Teardown() {
   TimerStartApp.SetEnabled(false);
   TimerWinUnvisible.SetEnabled(false);
   FormDestroy();
+  // What FormDestroy left after an error goes now, in the same order.
+  Bridges.reset();
   ConfigFile.reset();
+  BridgeTerminal.reset();
+  // The remote link is never destroyed while the program runs; its socket and timer go with the
+  // application, without running any handler.
+  ClientChanel.reset();
   Log("stopped");
 }
 

@@ -19,6 +19,9 @@
 namespace kov {
 
 class TConfigFile;
+class TBridgeTerminal;
+class TBridges;
+class TBridgeClientChanel;
 class SerialLibrary;
 
 // What the desktop surface adds. Every hook may be left empty (the headless program).
@@ -62,8 +65,11 @@ class Application {
   EventLoop& Loop() { return loop_; }
   SerialLibrary& Serial() { return serial_; }
 
-  // The long-lived objects; null until start-up has created them.
+  // The four long-lived objects; null until start-up has created them.
   std::unique_ptr<TConfigFile> ConfigFile;
+  std::unique_ptr<TBridgeTerminal> BridgeTerminal;
+  std::unique_ptr<TBridges> Bridges;
+  std::unique_ptr<TBridgeClientChanel> ClientChanel;
 
   Timer TimerStartApp;
   Timer TimerWinUnvisible;

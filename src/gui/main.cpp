@@ -19,7 +19,7 @@
 #include "gui/Dialogs.h"
 #include "gui/FormStatus.h"
 #include "gui/QtLoopDriver.h"
-#include "gui/StatusSource.h"
+#include "app/StatusSource.h"
 
 namespace {
 

@@ -87,8 +87,9 @@ TEST(Startup, NoTrayAreaMeansNoIconAddedOrDeleted) {
 
 TEST(Startup, BadPortLineLoadsUpToItAndStartupGoesOn) {
   TempDir dir;
-  std::string file = "- Password:\r\nsecret\r\n- ServicePort:\r\n8811\r\n- Accept TCP/IP Address:\r\n"
-                     "None\r\nNone\r\nNone\r\n";
+  std::string file =
+      "- Password:\r\nsecret\r\n- ServicePort:\r\n8811\r\n- Accept TCP/IP Address:\r\n"
+      "None\r\nNone\r\nNone\r\n";
   for (int n = 1; n <= 8; ++n) {
     file += "- Port " + std::to_string(n) + ":\r\nIdle\r\n" + std::to_string(9000 + n) + "\r\n";
     file += (n == 3 ? "fast" : "9600");

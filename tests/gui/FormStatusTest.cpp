@@ -8,7 +8,7 @@
 #include "config/ConfigFile.h"
 #include "event/Log.h"
 #include "gui/FormStatus.h"
-#include "gui/StatusSource.h"
+#include "app/StatusSource.h"
 
 namespace kov {
 namespace {

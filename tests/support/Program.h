@@ -16,8 +16,7 @@ namespace kov {
 
 class Program {
  public:
-  Program(const std::string& binary, const std::string& workdir,
-          std::vector<std::string> args = {})
+  Program(const std::string& binary, const std::string& workdir, std::vector<std::string> args = {})
       : workdir_(workdir) {
     pid_ = fork();
     if (pid_ == 0) {

@@ -6,8 +6,8 @@
 
 namespace kov {
 
-// The configured ports (Active, TcpPort) from ConfigFile once start-up has created it; the
-// channels, the console session and the remote link are read here as they become available.
+// Every input read afresh from the running objects; what start-up has not created yet reads as
+// idle.
 StatusInputs ReadStatusInputs(const Application& app);
 
 }  // namespace kov

@@ -1,0 +1,143 @@
+#pragma once
+// A plain blocking TCP client for tests, with deadlines on every read.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+namespace kov {
+
+class TcpClient {
+ public:
+  TcpClient() = default;
+  explicit TcpClient(int port) { Connect(port); }
+  ~TcpClient() { Close(); }
+  TcpClient(const TcpClient&) = delete;
+  TcpClient& operator=(const TcpClient&) = delete;
+
+  bool Connect(int port) {
+    Close();
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+      Close();
+      return false;
+    }
+    int one = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return true;
+  }
+  bool Connected() const { return fd_ >= 0; }
+  int Fd() const { return fd_; }
+
+  bool Send(const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  // Reads until the received text ends with (or contains) want, or the deadline passes.
+  // Returns everything received.
+  std::string ReadUntil(const std::string& want, int timeoutMs = 5000) {
+    std::string got;
+    auto end = Deadline(timeoutMs);
+    while (got.find(want) == std::string::npos) {
+      if (!ReadSome(got, end)) break;
+    }
+    return got;
+  }
+
+  // Reads exactly count bytes, or fewer when the deadline passes or the peer closes.
+  std::string ReadExactly(size_t count, int timeoutMs = 5000) {
+    std::string got;
+    auto end = Deadline(timeoutMs);
+    while (got.size() < count) {
+      if (!ReadSome(got, end, count - got.size())) break;
+    }
+    return got;
+  }
+
+  // Reads what arrives within the time given.
+  std::string ReadFor(int ms) {
+    std::string got;
+    auto end = Deadline(ms);
+    while (ReadSome(got, end)) {
+    }
+    return got;
+  }
+
+  // True when the peer has closed the connection (end of stream) within the time given; bytes
+  // that arrive first are appended to *before when given.
+  bool WaitClosed(int timeoutMs = 5000, std::string* before = nullptr) {
+    auto end = Deadline(timeoutMs);
+    std::string got;
+    for (;;) {
+      int left = Left(end);
+      if (left <= 0) break;
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, left) <= 0) break;
+      char buf[4096];
+      ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) {
+        if (before) *before += got;
+        return true;
+      }
+      got.append(buf, static_cast<size_t>(n));
+    }
+    if (before) *before += got;
+    return false;
+  }
+
+  void Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  static Clock::time_point Deadline(int ms) { return Clock::now() + std::chrono::milliseconds(ms); }
+  static int Left(Clock::time_point end) {
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
+  }
+  bool ReadSome(std::string& got, Clock::time_point end, size_t max = 65536) {
+    int left = Left(end);
+    if (left <= 0 || fd_ < 0) return false;
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, left) <= 0) return false;
+    char buf[65536];
+    ssize_t n = recv(fd_, buf, std::min(max, sizeof buf), 0);
+    if (n <= 0) return false;
+    got.append(buf, static_cast<size_t>(n));
+    return true;
+  }
+
+  int fd_ = -1;
+};
+
+// A TCP port nobody listens on right now (the kernel's pick for a probe socket).
+inline int FreeTcpPort() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);
+  return ntohs(addr.sin_port);
+}
+
+}  // namespace kov
