@@ -1,0 +1,147 @@
+// ConnectServer and DisconnectServer with the real channels and remote link on the in-memory
+// serial layer; the remote server is a plain listening socket of the test.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "bridge/BridgeClientChanel.h"
+#include "bridge/Bridges.h"
+#include "bridge/MemorySerial.h"
+#include "tests/terminal/TerminalFixture.h"
+
+namespace kov {
+namespace {
+
+const std::string kOk = " OK. \n\rBridge:\\>";
+const std::string kBadParams = "TermError: Bad parameters.\n\r\n\rBridge:\\>";
+
+// The remote bridge server: a listener on the loopback address that never reads.
+class RemoteServer {
+ public:
+  RemoteServer() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(fd_, 4);
+    socklen_t len = sizeof addr;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+  }
+  ~RemoteServer() { close(fd_); }
+  int Port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+class LinkCommandsTest : public TerminalTest {
+ protected:
+  void SetUp() override {
+    TerminalTest::SetUp();
+    for (PortSettings& settings : config.Ports) settings.TcpPort = FreePort();
+    link.RemotePort = server.Port();
+    terminal->Attach(&bridges, &link);
+    client = LoggedIn();
+  }
+  void TearDown() override {
+    client.reset();
+    TerminalTest::TearDown();
+  }
+  std::string Reply(const std::string& line) {
+    const std::string all = Command(*client, line);
+    const std::string echo = line + "\r\n";
+    EXPECT_EQ(all.substr(0, echo.size()), echo);
+    return all.substr(std::min(echo.size(), all.size()));
+  }
+  int OpenedChannels() {
+    int n = 0;
+    for (int i = 0; i < 8; ++i) n += bridges.Channel(i).Opened;
+    return n;
+  }
+  int ActiveFlags() {
+    int n = 0;
+    for (const PortSettings& settings : config.Ports) n += settings.Active;
+    return n;
+  }
+
+  RemoteServer server;
+  MemorySerial serial{loop};
+  TBridges bridges{loop, serial, config};
+  TBridgeClientChanel link{loop, serial, bridges, [this](const std::string& text) {
+                             if (terminal) terminal->SendToConsole(text);
+                           }};
+  std::unique_ptr<ConsoleClient> client;
+};
+
+TEST_F(LinkCommandsTest, ConnectServerStopsTheChannelsAndTheLinkAnswersLater) {
+  EXPECT_EQ(Reply("Start 1"), kOk);
+  EXPECT_EQ(Reply("Start 4"), kOk);
+  const std::string line = "ConnectServer 2\r\n";
+  client->Send(line);
+  // No reply of its own: the link writes the OK once the connection is up.
+  EXPECT_EQ(client->Expect(line + kOk), line + kOk);
+  EXPECT_EQ(link.Connected, 1);
+  EXPECT_EQ(link.PortIndex, 1);
+  EXPECT_EQ(OpenedChannels(), 0);
+  EXPECT_EQ(ActiveFlags(), 0);
+
+  // A second ConnectServer drops the running link first.
+  client->Send("ConnectServer 3\r\n");
+  EXPECT_EQ(client->ReadThrough("Bridge:\\>"), "ConnectServer 3\r\n" + kOk);
+  EXPECT_EQ(link.PortIndex, 2);
+
+  EXPECT_EQ(Reply("DisconnectServer"), kOk);
+  EXPECT_EQ(link.Connected, 0);
+  EXPECT_EQ(OpenedChannels(), 8);  // every port tried and opened
+  EXPECT_EQ(ActiveFlags(), 8);
+}
+
+TEST_F(LinkCommandsTest, ConnectServerToANamedHost) {
+  client->Send("ConnectServer 5 127.0.0.1\r\n");
+  EXPECT_EQ(client->ReadThrough("Bridge:\\>"), "ConnectServer 5 127.0.0.1\r\n" + kOk);
+  EXPECT_EQ(link.Connected, 1);
+  EXPECT_EQ(link.PortIndex, 4);
+}
+
+TEST_F(LinkCommandsTest, ConnectServerWhoseSerialPortCannotOpen) {
+  EXPECT_EQ(Reply("Start 1"), kOk);
+  serial.FailWith("SioReset", 2, -2);
+  EXPECT_EQ(Reply("ConnectServer 3"), " ERROR: Can't open Serial Port COM3\n\rBridge:\\>");
+  EXPECT_EQ(link.Connected, 0);
+  EXPECT_EQ(OpenedChannels(), 0);
+  EXPECT_EQ(ActiveFlags(), 0);
+  EXPECT_EQ(terminal->LoggedIn, 1);
+}
+
+TEST_F(LinkCommandsTest, ConnectServerThatIsRefusedRestartsTheChannels) {
+  link.RemotePort = FreePort();
+  client->Send("ConnectServer 1 127.0.0.1\r\n");
+  EXPECT_EQ(client->ReadThrough("Bridge:\\>"),
+            "ConnectServer 1 127.0.0.1\r\n ERROR: Socket error 10061\n\rBridge:\\>");
+  EXPECT_EQ(link.Connected, 0);
+  EXPECT_EQ(OpenedChannels(), 8);
+}
+
+TEST_F(LinkCommandsTest, ConnectServerParameterChecks) {
+  for (const char* line :
+       {"ConnectServer 9", "ConnectServer 0", "ConnectServer", "ConnectServer a"}) {
+    EXPECT_EQ(Reply(line), kBadParams) << line;
+  }
+  EXPECT_EQ(link.Connected, 0);
+}
+
+TEST_F(LinkCommandsTest, DisconnectServerWithoutALinkChangesNothing) {
+  EXPECT_EQ(Reply("Start 2"), kOk);
+  EXPECT_EQ(Reply("DisconnectServer"), kOk);
+  EXPECT_EQ(OpenedChannels(), 1);
+  EXPECT_EQ(ActiveFlags(), 1);
+}
+
+}  // namespace
+}  // namespace kov
