@@ -78,7 +78,8 @@ void TBridgeChanel::TakeFromClient(TCustomWinSocket& socket) {
     if (got <= 0) return;
     const int32_t put = serial_.SioPuts(PortIndex, txBuffer_.data(), got);
     if (put > 0) CountTx += put;
-    if (got < want) return;
+    // All that was pending is taken (more arriving meanwhile brings another read event).
+    if (got < want || got == pending) return;
   }
 }
 
