@@ -199,6 +199,8 @@ void TBridgeTerminal::ClientConnect(TCustomWinSocket& socket) {
     return;
   }
   Log("Configuration console connected from " + address);
+  // An interactive console: every echo goes out at once, not held back for the peer's ACK.
+  socket.SetNoDelay(true);
   BeginSession();
   RemoteAddress = address.substr(0, kMaxAddress);
   IdleTimer.SetEnabled(true);

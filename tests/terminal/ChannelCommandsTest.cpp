@@ -25,12 +25,7 @@ class ChannelCommandsTest : public TerminalTest {
     client.reset();
     TerminalTest::TearDown();
   }
-  std::string Reply(const std::string& line) {
-    const std::string all = Command(*client, line);
-    const std::string echo = line + "\r\n";
-    EXPECT_EQ(all.substr(0, echo.size()), echo);
-    return all.substr(std::min(echo.size(), all.size()));
-  }
+  std::string Reply(const std::string& line) { return ReplyOf(*client, line); }
   // A file holding the store's present settings with the given ports active.
   void WriteFileWithActive(std::initializer_list<int> activePorts) {
     TConfigFile file(dir.Path("BridgeConfig.sys"));

@@ -1,10 +1,5 @@
 // ConnectServer and DisconnectServer with the real channels and remote link on the in-memory
 // serial layer; the remote server is a plain listening socket of the test.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <string>
 
 #include "bridge/BridgeClientChanel.h"
@@ -17,28 +12,6 @@ namespace {
 
 const std::string kOk = " OK. \n\rBridge:\\>";
 const std::string kBadParams = "TermError: Bad parameters.\n\r\n\rBridge:\\>";
-
-// The remote bridge server: a listener on the loopback address that never reads.
-class RemoteServer {
- public:
-  RemoteServer() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(fd_, 4);
-    socklen_t len = sizeof addr;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-  }
-  ~RemoteServer() { close(fd_); }
-  int Port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
 
 class LinkCommandsTest : public TerminalTest {
  protected:
@@ -53,12 +26,7 @@ class LinkCommandsTest : public TerminalTest {
     client.reset();
     TerminalTest::TearDown();
   }
-  std::string Reply(const std::string& line) {
-    const std::string all = Command(*client, line);
-    const std::string echo = line + "\r\n";
-    EXPECT_EQ(all.substr(0, echo.size()), echo);
-    return all.substr(std::min(echo.size(), all.size()));
-  }
+  std::string Reply(const std::string& line) { return ReplyOf(*client, line); }
   int OpenedChannels() {
     int n = 0;
     for (int i = 0; i < 8; ++i) n += bridges.Channel(i).Opened;
@@ -70,7 +38,7 @@ class LinkCommandsTest : public TerminalTest {
     return n;
   }
 
-  RemoteServer server;
+  TestListener server;  // the remote bridge server; it never reads
   MemorySerial serial{loop};
   TBridges bridges{loop, serial, config};
   TBridgeClientChanel link{loop, serial, bridges, [this](const std::string& text) {

@@ -1,40 +1,10 @@
 // The listener keeps the console reachable when the stored port cannot be listened on.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <string>
 
 #include "tests/terminal/TerminalFixture.h"
 
 namespace kov {
 namespace {
-
-// Another program's listener on a port.
-class HeldPort {
- public:
-  explicit HeldPort(int port) {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    int on = 1;  // so that connections of an earlier listener in TIME_WAIT do not stand in the way
-    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    held_ = bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(fd_, 1) == 0;
-  }
-  ~HeldPort() { Release(); }
-  bool Held() const { return held_; }
-  void Release() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-  bool held_ = false;
-};
 
 void ExitConsole(ConsoleClient& client) {
   client.Send("Exit\r\n");
@@ -43,7 +13,7 @@ void ExitConsole(ConsoleClient& client) {
 
 TEST_F(TerminalTest, PortHeldByAnotherProgramFallsBackToThePreviousPort) {
   const int heldPort = FreePort();
-  HeldPort other(heldPort);
+  TestListener other(heldPort);
   ASSERT_TRUE(other.Held());
   auto client = LoggedIn();
   const std::string line = "ConfigurationPort " + std::to_string(heldPort);
@@ -81,12 +51,12 @@ TEST_F(TerminalTest, StoredPortOutOfRangeFallsBackToThePreviousPort) {
 
 TEST_F(TerminalTest, ListenerRetriesWhileNeitherPortCanBeHad) {
   const int heldPort = FreePort();
-  HeldPort other(heldPort);
+  TestListener other(heldPort);
   auto client = LoggedIn();
   Command(*client, "ConfigurationPort " + std::to_string(heldPort));
   ExitConsole(*client);
   // The listener is closed now; another program takes its old port too.
-  HeldPort old(port);
+  TestListener old(port);
   ASSERT_TRUE(old.Held());
   loop.AdvanceMs(TBridgeTerminal::kRestartMs);
   EXPECT_FALSE(terminal->Server.Active());
@@ -110,7 +80,7 @@ TEST(TerminalStartTest, StartUpOnAPortThatCannotBeHadRetries) {
   LogSink previous = SetLogSink([](const std::string&) {});
   TConfigFile config("/nonexistent/BridgeConfig.sys");
   const int port = FreePort();
-  HeldPort other(port);
+  TestListener other(port);
   {
     TBridgeTerminal terminal(loop, config);
     terminal.StartListening(port);

@@ -22,12 +22,7 @@ class StoreCommandsTest : public TerminalTest {
     client = LoggedIn();
   }
   // The reply to a line, without the echo of the line itself.
-  std::string Reply(const std::string& line) {
-    const std::string all = Command(*client, line);
-    const std::string echo = line + "\r\n";
-    EXPECT_EQ(all.substr(0, echo.size()), echo);
-    return all.substr(std::min(echo.size(), all.size()));
-  }
+  std::string Reply(const std::string& line) { return ReplyOf(*client, line); }
   // Enters the password change and types the second line; returns the reply to it.
   std::string ChangePassword(const std::string& words) {
     client->Send("Password\r\n");

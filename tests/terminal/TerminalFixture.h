@@ -3,6 +3,7 @@
 // captured, and helpers that bring a console to the password prompt or to command mode.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +57,13 @@ class TerminalTest : public ::testing::Test {
   std::string Command(ConsoleClient& client, const std::string& line) {
     client.Send(line + "\r\n");
     return client.ReadThrough("Bridge:\\>");
+  }
+  // The reply to a command line, without the echo of the line (which is checked).
+  std::string ReplyOf(ConsoleClient& client, const std::string& line) {
+    const std::string all = Command(client, line);
+    const std::string echo = line + "\r\n";
+    EXPECT_EQ(all.substr(0, echo.size()), echo);
+    return all.substr(std::min(echo.size(), all.size()));
   }
   bool Logged(const std::string& part) const {
     for (const std::string& line : log) {
