@@ -27,28 +27,13 @@
 
 namespace kov::chantest {
 
-// The notices as a client sees them, spelled out byte by byte.
-inline const std::string kB01(
-    "\x0a"
-    "B01S00A3"
-    "\x0d\x0b"
-    "B01S00A3"
-    "\x0d",
-    20);
-inline const std::string kB02(
-    "\x0a"
-    "B02S00A4"
-    "\x0d\x0b"
-    "B02S00A4"
-    "\x0d",
-    20);
-inline const std::string kB03(
-    "\x0a"
-    "B03S00A5"
-    "\x0d\x0b"
-    "B03S00A5"
-    "\x0d",
-    20);
+// The notices as a client sees them: LF (10), the code, CR (13), VT (11), the code, CR (13).
+inline std::string Notice(const std::string& code) {
+  return std::string(1, char{10}) + code + char{13} + char{11} + code + char{13};
+}
+inline const std::string kB01 = Notice("B01S00A3");
+inline const std::string kB02 = Notice("B02S00A4");
+inline const std::string kB03 = Notice("B03S00A5");
 
 inline sockaddr_in Address(const char* ip, int port) {
   sockaddr_in a{};
