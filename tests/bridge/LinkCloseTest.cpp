@@ -1,0 +1,106 @@
+// Ending the remote link: the server's close, a reset, and Disconnect by the program.
+#include <gtest/gtest.h>
+
+#include "LinkTestSupport.h"
+
+namespace kov::linktest {
+namespace {
+
+void ExpectIdle(TBridgeClientChanel& link) {
+  EXPECT_EQ(link.Connected, 0);
+  EXPECT_FALSE(link.PollTimer.Enabled());
+  EXPECT_FALSE(link.Socket.Active());
+}
+
+TEST_F(LinkTest, ServerCloseTakesTheLinkDownAndRestartsTheChannels) {
+  StopChannels();
+  auto peer = ConnectLinked();
+  peer->Close();
+  ASSERT_TRUE(loop.RunUntil([&] { return console.size() == 2; }));
+  loop.RunUntil([] { return false; }, 50);
+
+  EXPECT_EQ(console, (std::vector<std::string>{kOk, kClosedByServer}));
+  ExpectIdle(link);
+  EXPECT_EQ(CallCount("SioDone(2)=0"), 1u);
+  EXPECT_EQ(ChannelsOpened(), 8);
+  EXPECT_EQ(ActiveFlags(), 8);
+  EXPECT_EQ(log.Count("closed by the remote server"), 1u);
+}
+
+TEST_F(LinkTest, BytesSentJustBeforeTheServerClosesReachTheSerialPort) {
+  StopChannels();
+  auto peer = ConnectLinked();
+  const std::string last = PatternBytes(5000, 11);
+  peer->Send(loop, last);
+  peer->Close();
+  std::string written;
+  ASSERT_TRUE(loop.RunUntil([&] {
+    written += serial.TakeWritten(kPort);
+    return console.size() == 2;
+  }));
+  written += serial.TakeWritten(kPort);
+  EXPECT_TRUE(written == last);
+  EXPECT_EQ(console.back(), kClosedByServer);
+}
+
+TEST_F(LinkTest, ServerResetReportsTheErrorOnceAndTakesTheLinkDown) {
+  StopChannels();
+  auto peer = ConnectLinked();
+  peer->Reset();
+  ASSERT_TRUE(loop.RunUntil([&] { return console.size() >= 2; }));
+  // Serial bytes after the loss neither reach a dead connection nor bring more reports.
+  serial.Feed(kPort, "late");
+  loop.RunUntil([] { return false; }, 50);
+  loop.AdvanceMs(200);
+
+  EXPECT_EQ(console, (std::vector<std::string>{kOk, " ERROR: Socket error 10054\n\rBridge:\\>"}));
+  ExpectIdle(link);
+  EXPECT_EQ(CallCount("SioDone(2)=0"), 1u);
+  EXPECT_EQ(ChannelsOpened(), 8);
+  EXPECT_EQ(ActiveFlags(), 8);
+}
+
+TEST_F(LinkTest, DisconnectClosesQuietlyAndLeavesTheChannelsStopped) {
+  StopChannels();
+  auto peer = ConnectLinked();
+  link.Disconnect();
+
+  ExpectIdle(link);
+  EXPECT_FALSE(serial.IsOpen(kPort));
+  EXPECT_EQ(CallCount("SioDone(2)=0"), 1u);
+  EXPECT_TRUE(peer->WaitClosed(loop));
+  loop.AdvanceMs(200);
+  EXPECT_EQ(console, std::vector<std::string>{kOk})
+      << "no closing line for the program's own close";
+  EXPECT_EQ(ChannelsOpened(), 0) << "the caller starts the channels, not Disconnect";
+  EXPECT_EQ(ActiveFlags(), 0);
+  EXPECT_EQ(log.Count("COM3 disconnected"), 1u);
+}
+
+TEST_F(LinkTest, DisconnectOfAnIdleLinkLeavesOtherPortsAlone) {
+  bridges.StartAll();
+  ASSERT_TRUE(serial.IsOpen(0));
+  link.Disconnect();
+  EXPECT_TRUE(serial.IsOpen(0)) << "the idle link closed a port it never opened";
+  EXPECT_EQ(link.Connected, 0);
+}
+
+TEST_F(LinkTest, DisconnectWhileConnectingDropsTheLateConnection) {
+  StopChannels();
+  EXPECT_FALSE(link.Connect(kPort, "127.0.0.1"));
+  link.Disconnect();
+  EXPECT_FALSE(serial.IsOpen(kPort));
+
+  // The attempt was under way and completes; nobody wants it any more.
+  auto peer = server.Accept(loop);
+  ASSERT_NE(peer, nullptr);
+  EXPECT_TRUE(peer->WaitClosed(loop));
+  loop.AdvanceMs(200);
+  EXPECT_EQ(link.Connected, 0);
+  EXPECT_FALSE(link.PollTimer.Enabled());
+  EXPECT_TRUE(console.empty());
+  EXPECT_EQ(ChannelsOpened(), 0);
+}
+
+}  // namespace
+}  // namespace kov::linktest

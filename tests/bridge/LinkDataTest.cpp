@@ -1,0 +1,119 @@
+// Bytes through the remote link, both ways: zero bytes intact, serial bytes delivered as they
+// arrive, the 50 ms poll, and a real pseudo-terminal as the serial device.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "LinkTestSupport.h"
+#include "bridge/TermiosSerial.h"
+
+namespace kov::linktest {
+namespace {
+
+TEST_F(LinkTest, ServerBytesReachTheSerialPortUnchanged) {
+  StopChannels();
+  auto peer = ConnectLinked();
+  const std::string bytes = PatternBytes(300000, 7);
+  ASSERT_NE(bytes.find('\0'), std::string::npos);
+
+  peer->Send(loop, bytes);
+  std::string written;
+  loop.RunUntil([&] {
+    written += serial.TakeWritten(kPort);
+    return written.size() >= bytes.size();
+  });
+  EXPECT_EQ(written.size(), bytes.size());
+  EXPECT_TRUE(written == bytes) << "bytes lost, doubled or changed on the way";
+}
+
+TEST_F(LinkTest, SerialBytesReachTheServerUnchangedAsTheyArrive) {
+  StopChannels();
+  auto peer = ConnectLinked();
+  const std::string bytes = PatternBytes(200000, 3);  // more than one receive ring
+
+  serial.Feed(kPort, bytes);
+  const std::string got = peer->ReadExactly(loop, bytes.size());
+  EXPECT_EQ(got.size(), bytes.size());
+  EXPECT_TRUE(got == bytes) << "bytes lost, doubled or changed on the way";
+  EXPECT_EQ(loop.NowMs(), 0) << "delivered without waiting for the poll";
+}
+
+TEST_F(LinkTest, SmallPiecesGoOutOneByOne) {
+  StopChannels();
+  auto peer = ConnectLinked();
+  for (const std::string& piece :
+       {std::string("\0", 1), std::string("ab\0", 3), std::string("z")}) {
+    serial.Feed(kPort, piece);
+    EXPECT_EQ(peer->ReadExactly(loop, piece.size()), piece);
+  }
+  EXPECT_EQ(loop.NowMs(), 0);
+}
+
+TEST_F(LinkTest, PollSendsWhatNoSerialEventAnnounced) {
+  StopChannels();
+  auto peer = ConnectLinked();
+  // Another user of the port has replaced the callbacks: only the poll finds the bytes.
+  serial.SetEvents(kPort, SerialEvents{});
+  serial.Feed(kPort, std::string("p\0q", 3));
+  loop.RunUntil([] { return false; }, 100);
+  EXPECT_EQ(peer->ReadNow(), "");
+
+  loop.AdvanceMs(49);
+  loop.RunUntil([] { return false; }, 20);
+  EXPECT_EQ(peer->ReadNow(), "");
+  loop.AdvanceMs(1);
+  EXPECT_EQ(peer->ReadExactly(loop, 3), std::string("p\0q", 3));
+}
+
+TEST_F(LinkTest, SerialEventsOfAPortTheLinkNoLongerUsesAreLeftAlone) {
+  StopChannels();
+  auto peer = ConnectLinked();
+  link.Disconnect();
+  ASSERT_TRUE(peer->WaitClosed(loop));
+
+  // The port is opened again by someone else, whose callbacks are not installed yet.
+  ASSERT_EQ(serial.SioReset(kPort, 1000, 1000), 0);
+  serial.Feed(kPort, "abc");
+  loop.RunUntil([] { return false; }, 50);
+  loop.AdvanceMs(200);
+  EXPECT_EQ(serial.SioRxQue(kPort), 3) << "the idle link took bytes that are not its own";
+}
+
+TEST(LinkPtyTest, BridgesAPseudoTerminalBothWays) {
+  LogCapture log;
+  EventLoop loop(EventLoop::Clock::Manual);
+  TestPty pty(loop);
+  std::array<std::string, kSioPortCount> paths;
+  for (auto& path : paths) path = "/nonexistent/kov-link-test";
+  paths[2] = pty.SlavePath();
+  TermiosSerial serial(loop, paths);
+  TConfigFile config;
+  TBridges bridges(loop, serial, config);
+  std::vector<std::string> console;
+  RemoteServer server;
+  TBridgeClientChanel link(loop, serial, bridges,
+                           [&](const std::string& text) { console.push_back(text); });
+  link.RemotePort = server.Port();
+
+  EXPECT_FALSE(link.Connect(2, "127.0.0.1"));
+  auto peer = server.Accept(loop);
+  ASSERT_NE(peer, nullptr);
+  ASSERT_TRUE(loop.RunUntil([&] { return link.Connected == 1; }));
+
+  const std::string fromDevice = PatternBytes(20000, 5);
+  pty.Send(fromDevice);
+  EXPECT_TRUE(peer->ReadExactly(loop, fromDevice.size()) == fromDevice);
+
+  const std::string fromServer = PatternBytes(20000, 9);
+  peer->Send(loop, fromServer);
+  loop.RunUntil([&] { return pty.Received().size() >= fromServer.size(); });
+  EXPECT_TRUE(pty.Received() == fromServer);
+  EXPECT_EQ(loop.NowMs(), 0);
+
+  link.Disconnect();
+  EXPECT_TRUE(peer->WaitClosed(loop));
+  EXPECT_EQ(serial.SioRxQue(2), kSioNotOpen);
+}
+
+}  // namespace
+}  // namespace kov::linktest
