@@ -54,6 +54,12 @@ std::string TBridgeClientChanel::PortName() const { return "COM" + std::to_strin
 // Connecting and disconnecting
 
 bool TBridgeClientChanel::Connect(int32_t portIndex, const std::string& host) {
+  if (attempting_) {
+    // A new attempt replaces one still under way: the old one's events are ignored from now
+    // on, and its port, when it is another one, is released.
+    attempting_ = false;
+    if (holdsPort_ && PortIndex != portIndex) serial_.SioDone(PortIndex);
+  }
   PortIndex = portIndex;
   holdsPort_ = false;
   if (serial_.SioReset(portIndex, kQueueSize, kQueueSize) < 0) {

@@ -102,5 +102,21 @@ TEST_F(LinkTest, DisconnectWhileConnectingDropsTheLateConnection) {
   EXPECT_EQ(ChannelsOpened(), 0);
 }
 
+TEST_F(LinkTest, FailedConnectGivesUpTheAttemptStillUnderWay) {
+  StopChannels();
+  EXPECT_FALSE(link.Connect(kPort, "127.0.0.1"));
+  serial.FailWith("SioReset", 5, kSioCannotOpen);
+  EXPECT_THROW(link.Connect(5, "127.0.0.1"), std::runtime_error);
+  EXPECT_FALSE(serial.IsOpen(kPort)) << "the first attempt's port is released";
+
+  // The first attempt completes after all; it is not taken for a link on COM6.
+  auto peer = server.Accept(loop);
+  ASSERT_NE(peer, nullptr);
+  EXPECT_TRUE(peer->WaitClosed(loop));
+  loop.AdvanceMs(200);
+  EXPECT_EQ(link.Connected, 0);
+  EXPECT_TRUE(console.empty());
+}
+
 }  // namespace
 }  // namespace kov::linktest
