@@ -17,7 +17,8 @@ class ChannelSet : public ::testing::Test {
  protected:
   ChannelSet() {
     loop.SetErrorHandler([this](const std::string& text) { errors.push_back(text); });
-    for (auto& port : config.Ports) port.TcpPort = FreeTcpPort();
+    const std::vector<int> ports = FreeTcpPorts(config.Ports.size());
+    for (size_t i = 0; i < ports.size(); ++i) config.Ports[i].TcpPort = ports[i];
   }
   // The opening calls the set made, "SioReset(3,...)" style, counted per port.
   int Resets(int32_t port) const {

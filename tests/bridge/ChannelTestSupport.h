@@ -43,19 +43,29 @@ inline sockaddr_in Address(const char* ip, int port) {
   return a;
 }
 
-// A TCP port that was free a moment ago (a probe socket bound to port 0 tells it).
-inline int FreeTcpPort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a = Address("0.0.0.0", 0);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    close(fd);
-    throw std::runtime_error("no free TCP port");
+// n different TCP ports that were free a moment ago: probe sockets bound to port 0 tell them,
+// all held until the last is known so that none is handed out twice.
+inline std::vector<int> FreeTcpPorts(size_t n) {
+  std::vector<int> fds;
+  std::vector<int> ports;
+  for (size_t i = 0; i < n; ++i) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = Address("0.0.0.0", 0);
+    socklen_t len = sizeof a;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+      close(fd);
+      break;
+    }
+    fds.push_back(fd);
+    ports.push_back(ntohs(a.sin_port));
   }
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
+  for (int fd : fds) close(fd);
+  if (ports.size() != n) throw std::runtime_error("no free TCP port");
+  return ports;
 }
+
+inline int FreeTcpPort() { return FreeTcpPorts(1)[0]; }
 
 // Listens on the port (wildcard address), as another program holding it would.
 class PortHolder {
