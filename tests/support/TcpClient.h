@@ -127,17 +127,26 @@ class TcpClient {
   int fd_ = -1;
 };
 
-// A TCP port nobody listens on right now (the kernel's pick for a probe socket).
+// A TCP port nobody uses right now. Taken below the kernel's ephemeral range (32768 and up), so
+// that an outgoing connection of the test itself cannot take it before the program listens, and
+// at random, so that test programs running at the same time rarely pick the same one.
 inline int FreeTcpPort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_ANY);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
+  static unsigned state =
+      static_cast<unsigned>(getpid()) * 2654435761u ^
+      static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    state = state * 1103515245u + 12345u;
+    int port = 20000 + static_cast<int>((state >> 8) % 12000);
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    bool free = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    if (free) return port;
+  }
+  return 0;
 }
 
 }  // namespace kov
