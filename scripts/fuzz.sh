@@ -10,7 +10,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
 cmake --build build-fuzz -j"${KOV_JOBS:-2}" --target fuzz_targets
 for target in build-fuzz/fuzz/*_fuzz; do
   name="$(basename "$target")"
-  seed="fuzz/corpus/${name%_fuzz}"
+  seed="tests/${name%%_*}/corpus"
   work="build-fuzz/corpus/$name"
   mkdir -p "$work"
   [ -d "$seed" ] && cp -n "$seed"/* "$work"/ 2>/dev/null || true
