@@ -11,6 +11,7 @@ cmake --build build-fuzz -j"${KOV_JOBS:-2}" --target fuzz_targets
 for target in build-fuzz/fuzz/*_fuzz; do
   name="$(basename "$target")"
   seed="tests/${name%%_*}/corpus"
+  [ "$name" = command_parser_fuzz ] && seed="tests/terminal/corpus"
   work="build-fuzz/corpus/$name"
   mkdir -p "$work"
   [ -d "$seed" ] && cp -n "$seed"/* "$work"/ 2>/dev/null || true
