@@ -57,9 +57,12 @@ void Application::TimerStartAppTimer() {
     int32_t result = ConfigFile->Load();
     if (result == 0) {
       Log("configuration loaded from " + configFileName_);
+    } else if (result == -298) {
+      Log("configuration not loaded: " + configFileName_ +
+          " cannot be read, running with the defaults");
     } else {
-      Log("configuration not loaded from " + configFileName_ + " (result " +
-          std::to_string(result) + "), going on with what it holds");
+      Log("configuration not loaded: " + configFileName_ + " holds a value that does not convert " +
+          "(result " + std::to_string(result) + "), running with what was read before it");
     }
   });
   if (!ConfigFile) ConfigFile = std::make_unique<TConfigFile>(configFileName_);
