@@ -3,11 +3,9 @@
 // SIGINT with the orderly shutdown.
 #include <signal.h>
 
-#include <cstdio>
-#include <cstring>
-
 #include "Version.h"
 #include "app/Application.h"
+#include "app/CommandLine.h"
 #include "bridge/PortPaths.h"
 #include "bridge/TermiosSerial.h"
 #include "event/EventLoop.h"
@@ -15,32 +13,18 @@
 
 namespace {
 
-void PrintHelp() {
-  std::printf(
-      "Usage: kovbridge [--help | --version]\n"
-      "\n"
-      "Bridges the serial ports COM1..COM8 to TCP. Run it in a working directory that holds\n"
-      "BridgeConfig.sys (settings; the defaults apply when it is missing) and, optionally,\n"
-      "BridgePorts.conf (lines COMn=/dev/path; COMn defaults to /dev/ttyS<n-1>).\n"
-      "Configure it with a Telnet client on the configuration port (8800 by default).\n"
-      "SIGTERM or SIGINT ends it in order.\n");
-}
+const char* const kUsage =
+    "Bridges the serial ports COM1..COM8 to TCP. Run it in a working directory that holds\n"
+    "BridgeConfig.sys (settings; the defaults apply when it is missing) and, optionally,\n"
+    "BridgePorts.conf (lines COMn=/dev/path; COMn defaults to /dev/ttyS<n-1>).\n"
+    "Configure it with a Telnet client on the configuration port (8800 by default).\n"
+    "SIGTERM or SIGINT ends it in order.\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      PrintHelp();
-      return 0;
-    }
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("KOV Bridge %s\n", kov::kVersionText);
-      return 0;
-    }
-    std::fprintf(stderr, "kovbridge: unknown argument '%s' (try --help)\n", argv[i]);
-    return 2;
-  }
+  int status = kov::HandleCommandLine(argc, argv, "kovbridge", kUsage);
+  if (status >= 0) return status;
 
   // A peer that vanished must not end the program: writes to it fail with EPIPE instead.
   signal(SIGPIPE, SIG_IGN);

@@ -4,12 +4,12 @@
 #include <signal.h>
 
 #include <QApplication>
-#include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "Version.h"
 #include "app/Application.h"
+#include "app/CommandLine.h"
+#include "app/StatusSource.h"
 #include "bridge/PortPaths.h"
 #include "bridge/TermiosSerial.h"
 #include "event/EventLoop.h"
@@ -19,36 +19,21 @@
 #include "gui/Dialogs.h"
 #include "gui/FormStatus.h"
 #include "gui/QtLoopDriver.h"
-#include "app/StatusSource.h"
 
 namespace {
 
-void PrintHelp() {
-  std::printf(
-      "Usage: kovbridge-gui [--help | --version]\n"
-      "\n"
-      "Bridges the serial ports COM1..COM8 to TCP, with a tray icon and a status window.\n"
-      "Run it in a working directory that holds BridgeConfig.sys (settings; the defaults apply\n"
-      "when it is missing) and, optionally, BridgePorts.conf (lines COMn=/dev/path; COMn\n"
-      "defaults to /dev/ttyS<n-1>). Configure it with a Telnet client on the configuration\n"
-      "port (8800 by default). The tray menu's Close, SIGTERM or SIGINT end it in order.\n");
-}
+const char* const kUsage =
+    "Bridges the serial ports COM1..COM8 to TCP, with a tray icon and a status window.\n"
+    "Run it in a working directory that holds BridgeConfig.sys (settings; the defaults apply\n"
+    "when it is missing) and, optionally, BridgePorts.conf (lines COMn=/dev/path; COMn\n"
+    "defaults to /dev/ttyS<n-1>). Configure it with a Telnet client on the configuration\n"
+    "port (8800 by default). The tray menu's Close, SIGTERM or SIGINT end it in order.\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      PrintHelp();
-      return 0;
-    }
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("KOV Bridge %s\n", kov::kVersionText);
-      return 0;
-    }
-    std::fprintf(stderr, "kovbridge-gui: unknown argument '%s' (try --help)\n", argv[i]);
-    return 2;
-  }
+  int status = kov::HandleCommandLine(argc, argv, "kovbridge-gui", kUsage);
+  if (status >= 0) return status;
 
   // A peer that vanished must not end the program: writes to it fail with EPIPE instead.
   signal(SIGPIPE, SIG_IGN);
