@@ -226,9 +226,10 @@ TEST_F(Bench, RemoteLinkCarriesDataBothWaysAndEndsWhenTheServerCloses) {
 TEST_F(Bench, RemoteLinkFailuresReachTheConsole) {
   TcpClient console;
   Login(console);
-  // Nothing listens on 127.0.0.1:8899 (the server test above closed its listener).
-  std::string refused = Command(console, "ConnectServer 1 127.0.0.1", "10061\n\r" + kPrompt);
-  EXPECT_EQ(refused, "ConnectServer 1 127.0.0.1\r\n ERROR: Socket error 10061\n\r" + kPrompt);
+  // Nothing listens on 127.0.0.2:8899 (the server of the test above, which may run at the same
+  // time, listens on 127.0.0.1 only).
+  std::string refused = Command(console, "ConnectServer 1 127.0.0.2", "10061\n\r" + kPrompt);
+  EXPECT_EQ(refused, "ConnectServer 1 127.0.0.2\r\n ERROR: Socket error 10061\n\r" + kPrompt);
   EXPECT_TRUE(WaitListening(tcpPorts[0])) << "local channels started again";
 
   std::string cannot = Command(console, "ConnectServer 3");
