@@ -24,6 +24,7 @@
 
 #include "event/EventLoop.h"
 #include "event/Log.h"
+#include "tests/support/Pattern.h"
 
 namespace kov::chantest {
 
@@ -288,17 +289,7 @@ inline int OpenDescriptors() {
   return count;
 }
 
-// Bytes 0..255 in turn, then a pseudo-random tail, so lost, doubled or reordered bytes show
-// (zero bytes included).
-inline std::string Pattern(size_t size, uint32_t seed = 7) {
-  std::string bytes(size, '\0');
-  uint32_t x = seed;
-  for (size_t i = 0; i < size; ++i) {
-    x = x * 1664525u + 1013904223u;
-    bytes[i] = static_cast<char>(i < 4096 ? i & 0xff : x >> 24);
-  }
-  return bytes;
-}
+inline std::string Pattern(size_t size, uint32_t seed = 7) { return PatternBytes(size, seed); }
 
 // Where two byte strings first differ, for a readable failure on megabytes.
 inline std::string Difference(const std::string& got, const std::string& want) {

@@ -17,6 +17,7 @@
 
 #include "event/EventLoop.h"
 #include "event/Log.h"
+#include "tests/support/Pattern.h"
 
 namespace kov {
 
@@ -136,17 +137,5 @@ class LogCapture {
   std::vector<std::string> lines_;
   LogSink previous_;
 };
-
-// Bytes 0..255 repeated, then a pseudo-random tail, so that lost, doubled or reordered bytes
-// show.
-inline std::string PatternBytes(size_t size, uint32_t seed = 1) {
-  std::string bytes(size, '\0');
-  uint32_t x = seed;
-  for (size_t i = 0; i < size; ++i) {
-    x = x * 1664525u + 1013904223u;
-    bytes[i] = static_cast<char>(i < 4096 ? i & 0xff : x >> 24);
-  }
-  return bytes;
-}
 
 }  // namespace kov
