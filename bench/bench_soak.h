@@ -191,6 +191,8 @@ class SoakChannel {
     options.stallMs = 30000;
     options.wrapUp = settings_.stop;
     const bool hangUp = hangUpWanted.load();
+    sessionStart_ = NowNs();
+    sessionCpu_ = CpuMsFine(settings_.pid);
     if (hangUp) options.deadlineNs = NowNs() + int64_t{Uniform(500, ms / 2)} * 1000000;
     std::string error;
     Pump pump;
@@ -221,23 +223,37 @@ class SoakChannel {
   void HangUp(int fd) {
     hangUpWanted = false;
     ++report.hangUps;
+    const std::string error = HangUpSteps(fd);
+    if (fd >= 0) Abort(fd);
+    if (!error.empty()) Error(error);
+  }
+
+  // The steps of HangUp; fd is -1 once closed. Returns what went wrong, or nothing.
+  std::string HangUpSteps(int& fd) {
     const std::string path = pty_.path;
+    const double cpuBefore = CpuMsFine(settings_.pid);
+    const double busyBefore =
+        (cpuBefore - sessionCpu_) / (static_cast<double>(NowNs() - sessionStart_) / 1e8);
     pty_.Close();
     // What the program read from the device before the hang-up still reaches the client.
     Drain(fd);
     report.toTcp.lostAtHangUp += toTcp_->writer.Position() - toTcp_->checker.Position();
     report.toSerial.lostAtHangUp += toSerial_->writer.Position() - toSerial_->checker.Position();
-    if (!toTcp_->error.empty()) return Error("after the hang-up: " + toTcp_->error);
+    if (!toTcp_->error.empty()) return "after the hang-up: " + toTcp_->error;
 
-    // The program goes on without spinning, and says once that the device went away.
+    // The program goes on, says once that the device went away, and does not spin: its CPU
+    // use (the other channels' traffic goes on) stays near what it was before.
     const double cpu0 = CpuMsFine(settings_.pid);
     SleepMs(2000);
     const double busy = (CpuMsFine(settings_.pid) - cpu0) / 20.0;
-    if (!Running(settings_.pid)) return Error("the program ended after the hang-up");
-    if (busy > 25) return Error("the program is busy after the hang-up: " + Fixed1(busy) + " %");
+    if (!Running(settings_.pid)) return "the program ended after the hang-up";
+    if (busy > std::max(2 * busyBefore, busyBefore + 25)) {
+      return "the program is busy after the hang-up: " + Fixed1(busy) + " % of a CPU, " +
+             Fixed1(busyBefore) + " % before";
+    }
     const std::string line = Name() + " device " + path + " went away";
     if (Occurrences(ReadText(settings_.logPath), line) != static_cast<size_t>(report.hangUps)) {
-      return Error("expected one log line \"" + line + "\" per hang-up");
+      return "expected one log line \"" + line + "\" per hang-up";
     }
     // The client stays bridged; what it sends has nowhere to go.
     WriteAll(fd, std::string(100, 'x'), 1000);
@@ -246,20 +262,22 @@ class SoakChannel {
     const std::string stop = "Stop " + std::to_string(Number());
     if (!settings_.console->Run([&](Console& c, std::string& e) { return c.CommandOk(stop, e); },
                                 error)) {
-      Abort(fd);
-      return Error(error);
+      return error;
     }
-    if (!CloseClientAfterStop(fd, error)) return Error(error);
+    const bool letGo = CloseClientAfterStop(fd, error);
+    fd = -1;
+    if (!letGo) return error;
     if (!Reacquire(path)) {
       report.stopped = true;
-      return;
+      return "";
     }
     const std::string start = "Start " + std::to_string(Number());
     if (!settings_.console->Run([&](Console& c, std::string& e) { return c.CommandOk(start, e); },
                                 error)) {
-      return Error(error);
+      return error;
     }
     NewEpoch();
+    return "";
   }
 
   // Reads what still arrives at the client, checked, until it has been quiet for a second.
@@ -331,6 +349,8 @@ class SoakChannel {
   std::unique_ptr<Flow> toTcp_;
   std::unique_ptr<Flow> toSerial_;
   std::atomic<uint64_t> checkedTotal_{0};
+  int64_t sessionStart_ = 0;  // when the current session's traffic began
+  double sessionCpu_ = 0;     // the program's CPU time then
 };
 
 }  // namespace kov::bench

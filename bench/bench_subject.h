@@ -16,7 +16,7 @@ namespace kov::bench {
 
 enum class Kind { kKovBridge, kSocat, kSer2net };
 
-struct SubjectSpec {
+struct Program {
   std::string name;
   Kind kind;
   std::string binary;  // the program to start (a path, or a name looked up in PATH)
@@ -74,11 +74,11 @@ inline bool WriteSer2netConfig(const std::string& file, const std::vector<std::s
 
 class Subject {
  public:
-  explicit Subject(SubjectSpec spec) : spec_(std::move(spec)) {
+  explicit Subject(Program program) : program_(std::move(program)) {
     // The program starts in its own working directory: a relative path is made absolute.
-    if (spec_.binary.find('/') != std::string::npos) {
-      if (char* full = realpath(spec_.binary.c_str(), nullptr)) {
-        spec_.binary = full;
+    if (program_.binary.find('/') != std::string::npos) {
+      if (char* full = realpath(program_.binary.c_str(), nullptr)) {
+        program_.binary = full;
         free(full);
       }
     }
@@ -91,14 +91,14 @@ class Subject {
   // (and, for kovbridge, every device is open).
   bool Start(const std::vector<std::string>& devices, const std::vector<int>& tcpPorts,
              std::string& error) {
-    dir_ = MakeWorkDir(spec_.name);
+    dir_ = MakeWorkDir(program_.name);
     if (dir_.empty()) {
       error = "cannot create a working directory";
       return false;
     }
     log_ = dir_ + "/subject.log";
     std::vector<int> listening = tcpPorts;
-    switch (spec_.kind) {
+    switch (program_.kind) {
       case Kind::kKovBridge:
         consolePort = FreeTcpPort();
         listening.push_back(consolePort);
@@ -106,11 +106,12 @@ class Subject {
           error = "cannot write BridgeConfig.sys";
           return false;
         }
-        Launch({spec_.binary});
+        Launch({program_.binary});
         break;
       case Kind::kSocat:
         for (size_t n = 0; n < devices.size(); ++n) {
-          Launch({spec_.binary, "TCP-LISTEN:" + std::to_string(tcpPorts[n]) + ",reuseaddr,nodelay",
+          Launch({program_.binary,
+                  "TCP-LISTEN:" + std::to_string(tcpPorts[n]) + ",reuseaddr,nodelay",
                   "FILE:" + devices[n] + ",raw,echo=0"});
         }
         break;
@@ -119,17 +120,17 @@ class Subject {
           error = "cannot write ser2net.yaml";
           return false;
         }
-        Launch({spec_.binary, "-n", "-d", "-c", dir_ + "/ser2net.yaml"});
+        Launch({program_.binary, "-n", "-d", "-c", dir_ + "/ser2net.yaml"});
         break;
     }
     if (!WaitListening(listening, 10000) || !Alive()) {
-      error = spec_.name + " does not listen on its ports; log " + log_ + ": " + LogTail();
+      error = program_.name + " does not listen on its ports; log " + log_ + ": " + LogTail();
       return false;
     }
-    if (spec_.kind == Kind::kKovBridge) {
+    if (program_.kind == Kind::kKovBridge) {
       for (const std::string& device : devices) {
         if (!WaitHolding(device, 5000)) {
-          error = spec_.name + " did not open " + device + "; log " + log_ + ": " + LogTail();
+          error = program_.name + " did not open " + device + "; log " + log_ + ": " + LogTail();
           return false;
         }
       }
@@ -149,10 +150,10 @@ class Subject {
     dir_.clear();
   }
 
-  bool SendsNotices() const { return spec_.kind == Kind::kKovBridge; }
+  bool SendsNotices() const { return program_.kind == Kind::kKovBridge; }
   // socat opens the device when its one client connects, and ends when that client leaves.
-  bool OneClientOnly() const { return spec_.kind == Kind::kSocat; }
-  const SubjectSpec& Spec() const { return spec_; }
+  bool OneClientOnly() const { return program_.kind == Kind::kSocat; }
+  const Program& Info() const { return program_; }
   const std::string& LogPath() const { return log_; }
 
   double CpuMs() const {
@@ -212,7 +213,7 @@ class Subject {
     return total;
   }
 
-  SubjectSpec spec_;
+  Program program_;
   std::string dir_;
   std::string log_;
 };

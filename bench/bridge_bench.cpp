@@ -51,7 +51,7 @@ struct Channel {
   std::unique_ptr<Flow> toSerial;  // written by the client, read from the device
 };
 
-SubjectSpec SpecOf(const std::string& name, const Options& options) {
+Program ProgramOf(const std::string& name, const Options& options) {
   if (name == "socat") return {name, Kind::kSocat, "socat"};
   if (name == "ser2net") return {name, Kind::kSer2net, "ser2net"};
   return {name, Kind::kKovBridge, options.kovbridge};
@@ -66,10 +66,10 @@ class Bench {
   // falls on all of them alike.
 
   // One channel, a fresh program: options.mib MiB each way (ser2net: a share of it).
-  bool OneChannel(const SubjectSpec& spec) {
-    Subject subject(spec);
+  bool OneChannel(const Program& program) {
+    Subject subject(program);
     std::string error;
-    const uint64_t bytes = Share(spec, options_.mib * 1024 * 1024);
+    const uint64_t bytes = Share(program, options_.mib * 1024 * 1024);
     if (!Setup(subject, 1, 1, error) ||
         !BothWays(subject, bytes, result_.toTcp1, result_.toSerial1, error)) {
       return Fail(subject, "one channel: " + error);
@@ -81,8 +81,8 @@ class Bench {
   }
 
   // `rounds` round trips through a device that echoes, after a warm-up.
-  bool RoundTrips(const SubjectSpec& spec, int rounds) {
-    Subject subject(spec);
+  bool RoundTrips(const Program& program, int rounds) {
+    Subject subject(program);
     std::string error;
     if (!Setup(subject, 1, 1, error)) return Fail(subject, "round trips: " + error);
     Channel& c = channels_[0];
@@ -100,8 +100,8 @@ class Bench {
   }
 
   // Eight channels: the idle measurement with one client, then all eight each way at once.
-  bool EightChannels(const SubjectSpec& spec) {
-    Subject subject(spec);
+  bool EightChannels(const Program& program) {
+    Subject subject(program);
     std::string error;
     if (!Setup(subject, 8, 1, error)) return Fail(subject, "eight channels: " + error);
     SleepMs(1000);
@@ -115,7 +115,7 @@ class Bench {
     for (size_t i = 1; i < channels_.size(); ++i) {
       if (!Connect(subject, channels_[i], error)) return Fail(subject, "eight channels: " + error);
     }
-    const uint64_t bytes = Share(spec, options_.mib8 * 1024 * 1024);
+    const uint64_t bytes = Share(program, options_.mib8 * 1024 * 1024);
     if (!BothWays(subject, bytes, result_.toTcp8, result_.toSerial8, error)) {
       return Fail(subject, "eight channels: " + error);
     }
@@ -127,8 +127,8 @@ class Bench {
 
  private:
   // ser2net's stock 64-byte buffers make it slow: it moves a share of the bytes.
-  uint64_t Share(const SubjectSpec& spec, uint64_t bytes) const {
-    return spec.kind == Kind::kSer2net ? bytes / options_.ser2netShare : bytes;
+  uint64_t Share(const Program& program, uint64_t bytes) const {
+    return program.kind == Kind::kSer2net ? bytes / options_.ser2netShare : bytes;
   }
 
   bool Fail(Subject& subject, const std::string& what) {
@@ -338,23 +338,26 @@ int main(int argc, char** argv) {
   // Each phase runs `repeat` times, the programs taking turns; a program that failed once is
   // left out from then on.
   const std::vector<std::string> phases = Split(options.phases);
-  auto phase = [&](const char* what, const char* key, auto run) {
+  auto phase = [&](const char* what, const char* key, int turns, auto run) {
     if (std::find(phases.begin(), phases.end(), key) == phases.end()) return;
-    for (int rep = 0; rep < options.repeat; ++rep) {
+    for (int rep = 0; rep < turns; ++rep) {
       for (size_t i = 0; i < results.size(); ++i) {
         if (!results[i].error.empty()) continue;
         std::fprintf(stderr, "%s: %s, run %d of %d\n", results[i].name.c_str(), what, rep + 1,
-                     options.repeat);
-        run(*benches[i], SpecOf(results[i].name, options));
+                     turns);
+        run(*benches[i], ProgramOf(results[i].name, options));
       }
     }
   };
-  phase("one channel", "one", [&](Bench& b, const SubjectSpec& s) { return b.OneChannel(s); });
-  phase("round trips", "rtt", [&](Bench& b, const SubjectSpec& s) {
-    return b.RoundTrips(s, std::max(1, options.rounds / options.repeat));
+  phase("one channel", "one", options.repeat,
+        [&](Bench& b, const Program& s) { return b.OneChannel(s); });
+  // Round trips are the most sensitive to other load: they take turns in smaller portions.
+  const int rttTurns = std::max(options.repeat, 10);
+  phase("round trips", "rtt", rttTurns, [&](Bench& b, const Program& s) {
+    return b.RoundTrips(s, std::max(1, options.rounds / rttTurns));
   });
-  phase("eight channels", "eight",
-        [&](Bench& b, const SubjectSpec& s) { return b.EightChannels(s); });
+  phase("eight channels", "eight", options.repeat,
+        [&](Bench& b, const Program& s) { return b.EightChannels(s); });
 
   PrintTable(results);
   if (!WriteJson(options, results, load)) {
