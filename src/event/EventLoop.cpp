@@ -83,11 +83,8 @@ Timer::~Timer() { loop_.Unregister(id_); }
 void Timer::SetEnabled(bool on) {
   if (enabled_ == on) return;
   enabled_ = on;
-  if (on) {
-    Arm();
-  } else {
-    ++generation_;
-  }
+  // A disabled timer's heap entry is dropped when it comes up, or reused by a later enable.
+  if (on) Arm();
 }
 
 void Timer::SetInterval(int64_t ms) {
@@ -105,8 +102,10 @@ int64_t Timer::RemainingMs() const {
 }
 
 void Timer::Arm() {
-  ++generation_;
   deadline_ = loop_.NowMs() + (interval_ > 0 ? interval_ : 0);
+  armSeq_ = loop_.nextSeq_++;
+  if (inHeap_ && heapDeadline_ <= deadline_) return;  // the entry in the heap comes up first
+  ++generation_;
   loop_.Schedule(this);
 }
 
@@ -148,17 +147,31 @@ uint64_t EventLoop::Register(Timer* t) {
 void EventLoop::Unregister(uint64_t id) { timers_.erase(id); }
 
 void EventLoop::Schedule(Timer* t) {
-  heap_.push(TimerEntry{t->deadline_, nextSeq_++, t->id_, t->generation_});
+  t->inHeap_ = true;
+  t->heapDeadline_ = t->deadline_;
+  heap_.push(TimerEntry{t->deadline_, t->armSeq_, t->id_, t->generation_});
 }
 
 const EventLoop::TimerEntry* EventLoop::PeekTimer() {
   while (!heap_.empty()) {
-    const TimerEntry& e = heap_.top();
+    const TimerEntry e = heap_.top();
     auto it = timers_.find(e.id);
-    if (it != timers_.end() && it->second->enabled_ && it->second->generation_ == e.generation) {
-      return &e;
+    if (it == timers_.end() || it->second->generation_ != e.generation) {
+      heap_.pop();  // the timer is gone, or this entry was replaced by an earlier one
+      continue;
     }
-    heap_.pop();
+    Timer* t = it->second;
+    if (!t->enabled_) {
+      heap_.pop();
+      t->inHeap_ = false;
+      continue;
+    }
+    if (t->deadline_ > e.deadline) {
+      heap_.pop();  // re-armed since: queue the entry again at the current deadline
+      Schedule(t);
+      continue;
+    }
+    return &heap_.top();
   }
   return nullptr;
 }
@@ -167,13 +180,21 @@ void EventLoop::FireTimer(const TimerEntry& e) {
   auto it = timers_.find(e.id);
   if (it == timers_.end()) return;
   Timer* t = it->second;
-  if (!t->enabled_ || t->generation_ != e.generation) return;
+  if (t->generation_ != e.generation) return;
+  t->inHeap_ = false;  // the entry has left the heap
+  if (!t->enabled_) return;
+  if (t->deadline_ > e.deadline) {
+    // Re-armed by an earlier handler of this turn: not due yet.
+    Schedule(t);
+    return;
+  }
   // Re-arm before the handler runs, so that the handler's own enable/disable/interval changes
   // follow the timer rule against the next countdown.
   int64_t now = NowMs();
   int64_t next = e.deadline + (t->interval_ > 0 ? t->interval_ : 1);
   if (next <= now) next = now + (t->interval_ > 0 ? t->interval_ : 1);
   t->deadline_ = next;
+  t->armSeq_ = nextSeq_++;
   ++t->generation_;
   Schedule(t);
   auto cb = t->callback_;

@@ -87,7 +87,14 @@ class Timer {
   int64_t interval_;
   bool enabled_ = false;
   int64_t deadline_ = 0;
-  uint64_t generation_ = 0;  // bumped on every re-arm; stale heap entries are ignored
+  uint64_t armSeq_ = 0;  // orders timers due at the same moment by when they were armed
+  // Each timer has at most one live entry in the loop's heap. A re-arm to a later deadline (an
+  // idle countdown restarted on every read, say) leaves that entry alone; when it comes up
+  // early it is queued again at the timer's current deadline. Only an earlier deadline needs a
+  // new entry, which bumps the generation so the old one is ignored.
+  bool inHeap_ = false;
+  int64_t heapDeadline_ = 0;
+  uint64_t generation_ = 0;
   std::shared_ptr<Callback> callback_;
 };
 
@@ -124,6 +131,9 @@ class EventLoop {
   int EpollFd() const { return epfd_; }
   // Milliseconds until the next timer is due (real clock), -1 when no timer is enabled.
   int NextTimeoutMs() const;
+
+  // Entries in the timer queue, live or waiting to be dropped (for tests and diagnostics).
+  size_t TimerQueueSize() const { return heap_.size(); }
 
   // Manual clock only: moves time forward by ms. Due timers fire in deadline order, each in a
   // turn of its own (descriptors that are ready are dispatched between them without waiting).
@@ -163,6 +173,7 @@ class EventLoop {
   void Unregister(FdWatch* w, uint64_t id);
   uint64_t Register(Timer* t);
   void Unregister(uint64_t id);
+  // Queues the timer's live heap entry at its current deadline.
   void Schedule(Timer* t);
   // Pops stale entries; returns the earliest live entry or nullptr.
   const TimerEntry* PeekTimer();

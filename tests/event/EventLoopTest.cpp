@@ -1,11 +1,11 @@
-#include "event/EventLoop.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
+
+#include "event/EventLoop.h"
 
 namespace kov {
 namespace {
@@ -232,6 +232,67 @@ TEST(Signals, SignalRunsHandlerOnTheLoop) {
   loop.WatchSignal(SIGUSR1, [&] { ++got; });
   kill(getpid(), SIGUSR1);
   EXPECT_TRUE(loop.RunUntil([&] { return got == 1; }, 2000));
+}
+
+}  // namespace
+}  // namespace kov
+
+namespace kov {
+namespace {
+
+TEST(TimerQueue, RestartingALongCountdownOftenDoesNotGrowTheQueue) {
+  EventLoop loop(EventLoop::Clock::Manual);
+  int idleFired = 0;
+  Timer idle(loop, 180000, [&] { ++idleFired; });
+  idle.SetEnabled(true);
+  // An idle countdown restarted on every read event, thousands of times a second.
+  for (int i = 0; i < 100000; ++i) {
+    idle.SetEnabled(false);
+    idle.SetEnabled(true);
+    if (i % 100 == 0) loop.AdvanceMs(1);
+  }
+  EXPECT_LE(loop.TimerQueueSize(), 2u);
+  EXPECT_EQ(idleFired, 0);
+  EXPECT_EQ(idle.RemainingMs(), 180000);
+  loop.AdvanceMs(179999);
+  EXPECT_EQ(idleFired, 0) << "the countdown runs from the last restart";
+  loop.AdvanceMs(1);
+  EXPECT_EQ(idleFired, 1);
+}
+
+TEST(TimerQueue, ShorterIntervalAfterALongOneStillFiresOnTime) {
+  EventLoop loop(EventLoop::Clock::Manual);
+  std::vector<int64_t> at;
+  Timer t(loop, 180000, [&] { at.push_back(loop.NowMs()); });
+  t.SetEnabled(true);
+  loop.AdvanceMs(1000);
+  t.SetInterval(5000);
+  loop.AdvanceMs(5000);
+  EXPECT_EQ(at, (std::vector<int64_t>{6000}));
+  t.SetInterval(180000);
+  loop.AdvanceMs(179999);
+  EXPECT_EQ(at.size(), 1u) << "the stale 5000 ms entry must not fire the timer";
+  loop.AdvanceMs(1);
+  EXPECT_EQ(at, (std::vector<int64_t>{6000, 186000}));
+}
+
+TEST(TimerQueue, TimerReArmedByAnEarlierHandlerOfTheSameTurnWaits) {
+  EventLoop loop(EventLoop::Clock::Manual);
+  int bFired = 0;
+  Timer b(loop, 100, [&] { ++bFired; });
+  Timer a(loop, 100, [&] {
+    b.SetEnabled(false);
+    b.SetEnabled(true);  // a fresh countdown from now
+  });
+  a.SetEnabled(true);
+  b.SetEnabled(true);  // due together with a, armed after it
+  loop.AdvanceMs(100);
+  EXPECT_EQ(bFired, 0);
+  loop.AdvanceMs(99);
+  EXPECT_EQ(bFired, 0);
+  a.SetEnabled(false);
+  loop.AdvanceMs(1);
+  EXPECT_EQ(bFired, 1);
 }
 
 }  // namespace
