@@ -24,6 +24,7 @@
 
 #include "event/EventLoop.h"
 #include "event/Log.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/Pattern.h"
 
 namespace kov::chantest {
@@ -244,31 +245,7 @@ class DevicePty {
   std::string path_;
 };
 
-// Collects the log lines while it lives.
-class LogLines {
- public:
-  LogLines() {
-    previous_ = SetLogSink([this](const std::string& line) { lines_.push_back(line); });
-  }
-  ~LogLines() { SetLogSink(previous_); }
-  LogLines(const LogLines&) = delete;
-  LogLines& operator=(const LogLines&) = delete;
-
-  size_t Count(std::string_view part) const {
-    return static_cast<size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const auto& l) {
-      return l.find(part) != std::string::npos;
-    }));
-  }
-  std::string All() const {
-    std::string text;
-    for (const auto& line : lines_) text += line + "\n";
-    return text;
-  }
-
- private:
-  std::vector<std::string> lines_;
-  LogSink previous_;
-};
+using LogLines = LogCapture;
 
 // Makes the kernel take little of a connection's output at a time, as a slow network would
 // (a fixed send buffer, no growing it).

@@ -17,6 +17,7 @@
 
 #include "event/EventLoop.h"
 #include "event/Log.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/Pattern.h"
 
 namespace kov {
@@ -109,33 +110,6 @@ class TestPty {
   bool reading_ = true;
   std::string received_;
   std::unique_ptr<FdWatch> watch_;
-};
-
-// Collects the log lines while it lives.
-class LogCapture {
- public:
-  LogCapture() {
-    previous_ = SetLogSink([this](const std::string& line) { lines_.push_back(line); });
-  }
-  ~LogCapture() { SetLogSink(previous_); }
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
-
-  const std::vector<std::string>& Lines() const { return lines_; }
-  size_t Count(std::string_view part) const {
-    return std::count_if(lines_.begin(), lines_.end(), [&](const std::string& line) {
-      return line.find(part) != std::string::npos;
-    });
-  }
-  std::string All() const {
-    std::string text;
-    for (const auto& line : lines_) text += line + "\n";
-    return text;
-  }
-
- private:
-  std::vector<std::string> lines_;
-  LogSink previous_;
 };
 
 }  // namespace kov
