@@ -15,12 +15,7 @@ fi
 
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOV_GUI=OFF -DKOV_TESTS=OFF \
   >/dev/null
-ninja -C "$build" -j2 kovbridge
-if ninja -C "$build" -t targets all | grep -q '^soak:'; then
-  ninja -C "$build" -j2 soak
-else
-  c++ -std=c++20 -O2 -Wall -Wextra -o "$build/soak" "$here/bench/soak.cpp" -lutil -pthread
-fi
+ninja -C "$build" -j2 kovbridge soak
 
 cd "$here"
 echo "soak of $minutes minutes; machine: $(nproc) CPUs, $(uname -sr)"
