@@ -60,8 +60,6 @@ void TBridgeChanel::OnClientRead(TServerWinSocket&, TCustomWinSocket& socket) {
 
 void TBridgeChanel::TakeFromClient(TCustomWinSocket& socket) {
   for (int round = 0; round < kTakeRounds; ++round) {
-    const int32_t pending = socket.BytesPending();
-    if (pending <= 0) return;
     const int32_t room = serial_.SioTxFree(PortIndex);
     if (room == 0) {
       // The transmit ring is full: the client's bytes wait in its connection until the port
@@ -72,14 +70,15 @@ void TBridgeChanel::TakeFromClient(TCustomWinSocket& socket) {
       serial_.SioPuts(PortIndex, &probe, 1);
       return;
     }
-    int32_t want = std::min<int32_t>(pending, static_cast<int32_t>(txBuffer_.size()));
+    int32_t want = static_cast<int32_t>(txBuffer_.size());
     if (room > 0) want = std::min(want, room);
+    // Read without asking first how much is waiting: a short read means the connection is
+    // empty (more arriving meanwhile brings another read event).
     const int32_t got = socket.ReceiveBuf(txBuffer_.data(), want);
     if (got <= 0) return;
     const int32_t put = serial_.SioPuts(PortIndex, txBuffer_.data(), got);
     if (put > 0) CountTx += put;
-    // All that was pending is taken (more arriving meanwhile brings another read event).
-    if (got < want || got == pending) return;
+    if (got < want) return;
   }
 }
 

@@ -175,10 +175,9 @@ void TBridgeClientChanel::HandleDisconnect() {
 void TBridgeClientChanel::HandleRead(TCustomWinSocket& socket) {
   // Takes only what the serial transmit ring has room for. When it is full, one byte more is
   // offered so that the serial layer owes a room event; that byte waits in txCarry_ and the
-  // socket keeps the rest, unread, until the room event.
+  // socket keeps the rest, unread, until the room event. A short read means the connection
+  // is empty for now.
   while (txCarry_.empty()) {
-    const int32_t pending = socket.BytesPending();
-    if (pending <= 0) return;
     const int32_t room = serial_.SioTxFree(PortIndex);
     if (room < 0) {
       // The port is not open: there is nowhere to put the bytes.
@@ -186,16 +185,17 @@ void TBridgeClientChanel::HandleRead(TCustomWinSocket& socket) {
       serial_.SioPuts(PortIndex, bytes.data(), static_cast<int32_t>(bytes.size()));
       return;
     }
-    std::string chunk(static_cast<size_t>(std::min(pending, std::max(room, 1))), '\0');
-    const int32_t got = socket.ReceiveBuf(chunk.data(), static_cast<int32_t>(chunk.size()));
+    const int32_t want = std::min(kQueueSize, std::max(room, 1));
+    const int32_t got = socket.ReceiveBuf(txBlock_.data(), want);
     if (got <= 0) return;
-    chunk.resize(static_cast<size_t>(got));
-    const int32_t taken = serial_.SioPuts(PortIndex, chunk.data(), got);
+    const int32_t taken = serial_.SioPuts(PortIndex, txBlock_.data(), got);
     if (taken < 0) return;  // the port went away in the meantime
     if (taken < got) {
-      txCarry_ = chunk.substr(static_cast<size_t>(taken));
+      txCarry_.assign(txBlock_.data() + taken, static_cast<size_t>(got - taken));
       socket.SetReadPaused(true);
+      return;
     }
+    if (got < want) return;
   }
 }
 
@@ -213,10 +213,10 @@ void TBridgeClientChanel::PollStep() {
   if (socket.OutputQueued() > kOutputHighWater) return;  // the write event resumes
   const int32_t waiting = serial_.SioRxQue(PortIndex);
   if (waiting <= 0) return;
-  std::string block(static_cast<size_t>(waiting), '\0');
-  const int32_t got = serial_.SioGets(PortIndex, block.data(), waiting);
+  const int32_t got =
+      serial_.SioGets(PortIndex, rxBlock_.data(), std::min(waiting, kQueueSize));
   if (got <= 0) return;
-  socket.SendBuf(block.data(), got);
+  socket.SendBuf(rxBlock_.data(), got);
 }
 
 void TBridgeClientChanel::RequestPoll() {

@@ -20,6 +20,7 @@
 // the same port. The link installs its own when it opens the port in Connect; they act only
 // while the link is connecting or connected on that port, so the channel's callbacks, once
 // reinstalled by its Open, and the link's never act on each other's behalf.
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -97,6 +98,8 @@ class TBridgeClientChanel {
   bool attempting_ = false;     // a connection attempt started by Connect is under way
   bool disconnecting_ = false;  // Disconnect is closing the socket
   bool pollPosted_ = false;
+  std::array<char, kQueueSize> rxBlock_{};  // serial bytes on their way to the server
+  std::array<char, kQueueSize> txBlock_{};  // server bytes on their way to the serial port
   std::string txCarry_;  // bytes from the server that the serial transmit ring has not taken
   std::string host_;
   // Expires with this object, so posted tasks and serial callbacks can tell it is gone.

@@ -353,7 +353,10 @@ void TermiosSerial::OnDeviceEvents(int32_t port, uint64_t openId, uint32_t event
   }
   if (!txRoom) return;
   p = Live(port, openId);
-  if (!p || !p->txRoomWanted || p->tx.Free() == 0) return;
+  // Room is reported once half the ring is free (or the device is gone), not after every
+  // write: a slow device would otherwise wake the writer for each few bytes it takes.
+  if (!p || !p->txRoomWanted) return;
+  if (!p->gone && p->tx.Free() < (p->tx.Capacity() + 1) / 2) return;
   p->txRoomWanted = false;
   FireTxRoom(port);
 }

@@ -49,8 +49,17 @@ void FdWatch::Update() {
   ev.events = (read_ ? uint32_t{EPOLLIN | EPOLLRDHUP} : 0u) | (write_ ? uint32_t{EPOLLOUT} : 0u);
   ev.data.u64 = id_;
   if (!read_ && !write_) {
-    if (registered_) epoll_ctl(loop_.epfd_, EPOLL_CTL_DEL, fd_, nullptr);
-    registered_ = false;
+    // Kept registered but disarmed: a hang-up or error, which epoll reports whatever the
+    // interest, comes at most once and is ignored; taking interest again re-arms the
+    // descriptor, and a condition that still holds is reported then. Cheaper than removing
+    // and adding the descriptor each time a connection pauses.
+    if (registered_) {
+      ev.events = EPOLLONESHOT;
+      if (epoll_ctl(loop_.epfd_, EPOLL_CTL_MOD, fd_, &ev) != 0) {
+        epoll_ctl(loop_.epfd_, EPOLL_CTL_DEL, fd_, nullptr);
+        registered_ = false;
+      }
+    }
     return;
   }
   if (registered_) {
@@ -272,7 +281,9 @@ void EventLoop::ReportError(const std::string& message) {
 void EventLoop::DispatchFd(uint64_t id, uint32_t events) {
   auto it = watches_.find(id);
   if (it == watches_.end()) return;
-  auto cb = it->second->callback_;
+  FdWatch* watch = it->second;
+  if (!watch->read_ && !watch->write_) return;  // disarmed (see FdWatch::Update)
+  auto cb = watch->callback_;
   if (cb && *cb) Dispatch([&] { (*cb)(events); });
 }
 

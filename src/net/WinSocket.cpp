@@ -81,7 +81,11 @@ void TCustomWinSocket::Flush() {
 int32_t TCustomWinSocket::BytesPending() const {
   if (!open_ || fd_ < 0) return 0;
   int n = 0;
-  if (ioctl(fd_, FIONREAD, &n) != 0 || n < 0) return 0;
+  if (ioctl(fd_, FIONREAD, &n) != 0 || n <= 0) {
+    // Nothing to read: a read event that found this leaves nothing unread behind it.
+    ++receiveCalls_;
+    return 0;
+  }
   return n;
 }
 
@@ -230,13 +234,18 @@ void TCustomWinSocket::HandleEvents(uint32_t events) {
     if (generation_ != generation || !open_) return;
   }
   if ((events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP)) && !readPaused_ && !readStalled_ && !dead_) {
-    HandleReadable(generation);
+    HandleReadable(generation, (events & (EPOLLRDHUP | EPOLLHUP)) != 0);
   }
 }
 
-void TCustomWinSocket::HandleReadable(uint64_t generation) {
-  char probe;
-  ssize_t n = recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+void TCustomWinSocket::HandleReadable(uint64_t generation, bool peerDone) {
+  // Plain readiness means bytes to read. Only once the peer has shut down (or the connection
+  // hung up) is one byte peeked at, to tell the last bytes from the end of the stream.
+  ssize_t n = 1;
+  if (peerDone) {
+    char probe;
+    n = recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+  }
   if (n > 0) {
     uint64_t before = receiveCalls_;
     FireRead();

@@ -109,7 +109,8 @@ class TCustomWinSocket : public std::enable_shared_from_this<TCustomWinSocket> {
 
  private:
   void HandleEvents(uint32_t events);
-  void HandleReadable(uint64_t generation);
+  // peerDone: the peer shut down or the connection hung up, so the stream may have ended.
+  void HandleReadable(uint64_t generation, bool peerDone);
   void Flush();
   int32_t Receive(char* buf, int32_t max);
   // Error event for a failed send or receive, then the close; raises when the code is left.
@@ -119,7 +120,9 @@ class TCustomWinSocket : public std::enable_shared_from_this<TCustomWinSocket> {
   std::unique_ptr<FdWatch> watch_;
   TOutputQueue out_;
   std::string peer_;
-  uint64_t receiveCalls_ = 0;
+  // Read calls, and looks that found nothing to read: a read event after which this has not
+  // moved left its bytes unread.
+  mutable uint64_t receiveCalls_ = 0;
   bool closing_ = false;      // the disconnect event of CloseNamed is running
   bool readPaused_ = false;   // SetReadPaused
   bool readStalled_ = false;  // a read event read nothing: wait for the next read call

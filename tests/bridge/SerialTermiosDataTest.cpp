@@ -176,6 +176,40 @@ TEST_F(SerialTermiosData, OnTxRoomFollowsAShortTakeOnly) {
       << FirstDifference(pty.Received().substr(5), outgoing);
 }
 
+TEST_F(SerialTermiosData, RoomIsReportedOnceHalfTheRingIsFree) {
+  Open();
+  int roomEvents = 0;
+  int32_t freeAtEvent = -1;
+  serial->SetEvents(0, {nullptr, [&] {
+                          ++roomEvents;
+                          freeAtEvent = serial->SioTxFree(0);
+                        }});
+  pty.SetReading(false);
+  outgoing = PatternBytes(400000, 9);
+  PutMore();
+  ASSERT_EQ(serial->SioTxFree(0), 0);
+
+  // A device taking a little at a time: the ring drains slowly, and the writer is not woken
+  // for every few bytes taken.
+  bool sawPartialRoom = false;
+  for (int bite = 0; bite < 2000 && roomEvents == 0; ++bite) {
+    pty.ReadSome(512);
+    loop.RunUntil([] { return false; }, 1);
+    const int32_t room = serial->SioTxFree(0);
+    if (roomEvents == 0 && room > 0) sawPartialRoom = true;
+  }
+  ASSERT_EQ(roomEvents, 1);
+  EXPECT_TRUE(sawPartialRoom) << "the ring drained at once; nothing was tested";
+  EXPECT_GE(freeAtEvent, 32500);
+
+  // Everything still arrives, in order.
+  serial->SetEvents(0, {nullptr, [&] { PutMore(); }});
+  PutMore();
+  pty.SetReading(true);
+  ASSERT_TRUE(loop.RunUntil([&] { return pty.Received().size() >= outgoing.size(); }));
+  EXPECT_TRUE(pty.Received() == outgoing) << FirstDifference(pty.Received(), outgoing);
+}
+
 TEST_F(SerialTermiosData, ResetWhileRoomIsOwedStillTellsTheWriter) {
   Open(65000, 100);
   int roomEvents = 0;

@@ -66,6 +66,15 @@ class TestPty {
     Update();
   }
 
+  // Reads at most max bytes now, as a slow device would, whether reading is on or not.
+  size_t ReadSome(size_t max) {
+    std::string chunk(max, '\0');
+    ssize_t n = read(master_, chunk.data(), max);
+    if (n <= 0) return 0;
+    received_.append(chunk.data(), static_cast<size_t>(n));
+    return static_cast<size_t>(n);
+  }
+
   // The device goes away: the port's side sees a hang-up.
   void CloseMaster() {
     watch_.reset();

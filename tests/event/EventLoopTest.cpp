@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <string>
@@ -208,6 +210,28 @@ TEST(FdWatches, WatchDestroyedByEarlierHandlerOfSameTurnIsSkipped) {
   loop.RunOnce(0);
   EXPECT_EQ(calls, 1);
   for (int fd : {a[0], a[1], b[0], b[1]}) close(fd);
+}
+
+TEST(FdWatches, HungUpDescriptorWithoutInterestIsQuietUntilInterestReturns) {
+  EventLoop loop(EventLoop::Clock::Manual);
+  int s[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, s), 0);
+  std::vector<uint32_t> seen;
+  FdWatch w(loop, s[0], [&](uint32_t events) { seen.push_back(events); });
+  w.SetRead(true);
+  w.SetRead(false);  // registered once, then without interest, as a paused connection is
+  close(s[1]);       // the hang-up that epoll reports whatever the interest
+  for (int i = 0; i < 5; ++i) loop.RunOnce(0);
+  EXPECT_TRUE(seen.empty());
+  // Nothing is left pending either, or the loop would wake for it on every turn.
+  epoll_event ev{};
+  EXPECT_EQ(epoll_wait(loop.EpollFd(), &ev, 1, 0), 0);
+
+  w.SetRead(true);
+  loop.RunOnce(100);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_TRUE(seen[0] & EPOLLHUP) << "the condition that still holds is reported on resuming";
+  close(s[0]);
 }
 
 TEST(RealClock, NextTimeoutAndStepForAnotherToolkit) {

@@ -203,6 +203,28 @@ TEST_F(FlowTest, ReceiveBufTakesAtMostWhatIsAskedAndTheRestFiresAgain) {
   EXPECT_EQ(c.ReceiveBuf(buf, sizeof buf), 0);  // nothing left
 }
 
+TEST_F(FlowTest, LastBytesArrivingWithTheCloseAreAllReadBeforeTheDisconnect) {
+  std::vector<std::string> events;
+  server.OnClientRead = [&](TServerWinSocket&, TCustomWinSocket& socket) {
+    char buf[2];
+    int32_t n = socket.ReceiveBuf(buf, sizeof buf);
+    events.emplace_back(buf, static_cast<size_t>(n));
+  };
+  server.OnClientDisconnect = [&](TServerWinSocket&, TCustomWinSocket&) {
+    events.emplace_back("<close>");
+  };
+  Peer peer(server.Port());
+  TCustomWinSocket& c = Connect(peer);
+  // Held back until the end has arrived too, so both are seen in the same readiness.
+  c.SetReadPaused(true);
+  peer.Send(loop, "tail!");
+  shutdown(peer.Fd(), SHUT_WR);
+  loop.RunUntil([] { return false; }, 20);
+  c.SetReadPaused(false);
+  ASSERT_TRUE(loop.RunUntil([&] { return !events.empty() && events.back() == "<close>"; }));
+  EXPECT_EQ(events, (std::vector<std::string>{"ta", "il", "!", "<close>"}));
+}
+
 TEST_F(FlowTest, NoDelaySetsTheSocketOption) {
   Peer peer(server.Port());
   TCustomWinSocket& c = Connect(peer);
