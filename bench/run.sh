@@ -16,4 +16,4 @@ ninja -C "$build" -j2 kovbridge bridge_bench
 
 cd "$here"
 echo "machine: $(nproc) CPUs, $(uname -sr), load average $(cut -d' ' -f1-3 /proc/loadavg)"
-exec "$build/bridge_bench" --kovbridge "$build/kovbridge" "$@"
+exec "$build/bench/bridge_bench" --kovbridge "$build/kovbridge" "$@"

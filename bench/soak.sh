@@ -19,4 +19,4 @@ ninja -C "$build" -j2 kovbridge soak
 
 cd "$here"
 echo "soak of $minutes minutes; machine: $(nproc) CPUs, $(uname -sr)"
-exec "$build/soak" --kovbridge "$build/kovbridge" --minutes "$minutes" "$@"
+exec "$build/bench/soak" --kovbridge "$build/kovbridge" --minutes "$minutes" "$@"
