@@ -16,6 +16,23 @@ namespace {
 
 constexpr int32_t kChannelCount = TBridges::kChannelCount;
 
+// A state line for each port; a bridged port is followed by the lines details gives for it.
+// Without a channel set every port shows as not connected.
+template <typename Details>
+std::string PortLines(TBridges* bridges, Details details) {
+  std::string text;
+  for (int32_t i = 0; i < kChannelCount; ++i) {
+    if (bridges == nullptr) {
+      text += PortStateLine(i + 1, 0);
+      continue;
+    }
+    const ChannelState state = bridges->Channel(i).State();
+    text += PortStateLine(i + 1, state.Connected);
+    if (state.Connected == 1) text += details(state);
+  }
+  return text;
+}
+
 }  // namespace
 
 void TBridgeTerminal::LoadConfig() {
@@ -72,34 +89,17 @@ void TBridgeTerminal::Stop(const std::string& P1) {
 void TBridgeTerminal::ShowConnection() {
   std::string text =
       " ConfigurationPort:\n\r   Connection from TCP/IP Address: " + RemoteAddress + "\n\r";
-  for (int32_t i = 0; i < kChannelCount; ++i) {
-    if (Bridges == nullptr) {
-      text += PortStateLine(i + 1, 0);
-      continue;
-    }
-    const ChannelState state = Bridges->Channel(i).State();
-    text += PortStateLine(i + 1, state.Connected);
-    if (state.Connected == 1) {
-      text += "   Connection from TCP/IP Address: " + state.RemoteAddress + "\n\r";
-    }
-  }
+  text += PortLines(Bridges, [](const ChannelState& state) {
+    return "   Connection from TCP/IP Address: " + state.RemoteAddress + "\n\r";
+  });
   SendToConsole(text + "\n\r" + kPrompt);
 }
 
 void TBridgeTerminal::ShowTrafic() {
-  std::string text;
-  for (int32_t i = 0; i < kChannelCount; ++i) {
-    if (Bridges == nullptr) {
-      text += PortStateLine(i + 1, 0);
-      continue;
-    }
-    const ChannelState state = Bridges->Channel(i).State();
-    text += PortStateLine(i + 1, state.Connected);
-    if (state.Connected == 1) {
-      text += "   SpeedTx (char/10sec.): " + std::to_string(state.SpeedTx) + "\n\r";
-      text += "   SpeedRx (char/10sec.): " + std::to_string(state.SpeedRx) + "\n\r";
-    }
-  }
+  const std::string text = PortLines(Bridges, [](const ChannelState& state) {
+    return "   SpeedTx (char/10sec.): " + std::to_string(state.SpeedTx) + "\n\r" +
+           "   SpeedRx (char/10sec.): " + std::to_string(state.SpeedRx) + "\n\r";
+  });
   SendToConsole(text + "\n\r" + kPrompt);
 }
 
