@@ -6,19 +6,13 @@
 #include <memory>
 
 #include "ChannelTestSupport.h"
+#include "TestPortPaths.h"
 #include "bridge/BridgeChanel.h"
 #include "bridge/TermiosSerial.h"
 #include "config/ConfigFile.h"
 
 namespace kov::chantest {
 namespace {
-
-std::array<std::string, kSioPortCount> PathsWith(const std::string& first) {
-  std::array<std::string, kSioPortCount> paths;
-  for (int i = 0; i < kSioPortCount; ++i) paths[i] = "/nonexistent/tty" + std::to_string(i);
-  paths[0] = first;
-  return paths;
-}
 
 class ChannelPty : public ::testing::Test {
  protected:

@@ -6,17 +6,11 @@
 #include <memory>
 
 #include "SerialTestSupport.h"
+#include "TestPortPaths.h"
 #include "bridge/TermiosSerial.h"
 
 namespace kov {
 namespace {
-
-std::array<std::string, kSioPortCount> PathsWith(const std::string& first) {
-  std::array<std::string, kSioPortCount> paths;
-  for (int i = 0; i < kSioPortCount; ++i) paths[i] = "/nonexistent/tty" + std::to_string(i);
-  paths[0] = first;
-  return paths;
-}
 
 double CpuSeconds() {
   rusage usage{};
