@@ -7,7 +7,7 @@
 namespace kov {
 namespace {
 
-void DefaultSink(const std::string& line) {
+void DefaultSink(LogLevel /*level*/, const std::string& line) {
   std::time_t t = std::time(nullptr);
   std::tm tm{};
   localtime_r(&t, &tm);
@@ -24,11 +24,11 @@ LogSink& Sink() {
 
 }  // namespace
 
-void Log(const std::string& line) {
+void Log(LogLevel level, const std::string& line) {
   if (Sink()) {
     Sink()(line);
   } else {
-    DefaultSink(line);
+    DefaultSink(level, line);
   }
 }
 
