@@ -119,6 +119,11 @@ TEST(TelnetOptionsTest, RequestsAnswersAndQueuedChanges) {
   EXPECT_EQ(options.Receive(kWont, kBinary), Bytes({255, 253, 0}));
   EXPECT_EQ(options.Receive(kWill, kBinary), "");
   EXPECT_TRUE(options.RemoteEnabled(kBinary));
+  EXPECT_EQ(options.Request(kDo, kEcho), Bytes({255, 253, 1}));
+  EXPECT_EQ(options.Request(kDont, kEcho), "");
+  EXPECT_EQ(options.Receive(kWill, kEcho), Bytes({255, 254, 1}));
+  EXPECT_EQ(options.Receive(kWont, kEcho), "");
+  EXPECT_FALSE(options.RemoteEnabled(kEcho));
   // ...and changing it back before the answer drops the reversal.
   EXPECT_EQ(options.Request(kWont, kComPort), Bytes({255, 252, 44}));
   EXPECT_EQ(options.Request(kWill, kComPort), "");
@@ -129,6 +134,12 @@ TEST(TelnetOptionsTest, RequestsAnswersAndQueuedChanges) {
   EXPECT_EQ(options.Request(kDont, kBinary), Bytes({255, 254, 0}));
   EXPECT_EQ(options.Receive(kWill, kBinary), "");
   EXPECT_FALSE(options.RemoteEnabled(kBinary));
+  EXPECT_EQ(options.Request(kDo, kBinary), Bytes({255, 253, 0}));
+  EXPECT_EQ(options.Receive(kWill, kBinary), "");
+  EXPECT_EQ(options.Request(kDont, kBinary), Bytes({255, 254, 0}));
+  EXPECT_EQ(options.Request(kDo, kBinary), "");   // wanted back: so it stays on
+  EXPECT_EQ(options.Receive(kWill, kBinary), "");
+  EXPECT_TRUE(options.RemoteEnabled(kBinary));
 }
 
 // Two ends changing their minds at random, bytes crossing on the wire: once all is delivered they
