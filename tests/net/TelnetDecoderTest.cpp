@@ -120,16 +120,6 @@ std::vector<Case> Cases() {
   return cases;
 }
 
-TEST(TelnetDecoderTest, CommandCodes) {
-  const std::pair<int, uint8_t> codes[] = {
-      {240, kSe}, {241, kNop}, {242, kDm},   {243, kBrk},  {244, kIp},   {245, kAo},
-      {246, kAyt}, {247, kEc}, {248, kEl},   {249, kGa},   {250, kSb},   {251, kWill},
-      {252, kWont}, {253, kDo}, {254, kDont}, {255, kIac}, {0, kBinary}, {1, kEcho},
-      {3, kSuppressGoAhead}, {24, kTerminalType}, {31, kWindowSize}, {32, kTerminalSpeed},
-      {39, kNewEnviron}, {44, kComPort}};
-  for (auto [value, code] : codes) EXPECT_EQ(value, code);
-}
-
 TEST(TelnetDecoderTest, SameEventsWhateverTheChunking) {
   for (const Case& c : Cases()) {
     SCOPED_TRACE(c.expected);
