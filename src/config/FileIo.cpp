@@ -120,7 +120,7 @@ bool ReplaceFile(const std::string& path, const std::string& bytes, const struct
   struct stat old {};
   if (::lstat(temp.c_str(), &old) == 0 && !S_ISDIR(old.st_mode)) ::unlink(temp.c_str());
 
-  FdGuard fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666));
+  FdGuard fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0600));
   if (fd.get() < 0) return false;
   bool ok = true;
   if (existing != nullptr) {
@@ -130,7 +130,8 @@ bool ReplaceFile(const std::string& path, const std::string& bytes, const struct
       // new file belongs to us, which is no reason to refuse the save.
       if (::fchown(fd.get(), existing->st_uid, existing->st_gid) != 0) errno = 0;
     }
-    ok = ::fchmod(fd.get(), existing->st_mode & 07777) == 0;
+    // The file may hold a password: whatever the old mode allowed others, the new one does not.
+    ok = ::fchmod(fd.get(), existing->st_mode & 07770) == 0;
   }
   ok = ok && WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
   ok = fd.Close() && ok;

@@ -22,8 +22,10 @@ ProbeResult ProbeReadWrite(const std::string& path, struct stat& info);
 
 // Replaces path with bytes so that readers see either the old file or the whole new one: the
 // bytes go to path + ".tmp" in the same directory, are flushed to disk and renamed over path.
-// existing, when given, is the status of the file replaced; its mode (and owner, where allowed)
-// carry over. On failure the temporary file is removed, path is untouched and false returned.
+// A new file gets mode 0600: only its owner may read it. existing, when given, is the status of
+// the file replaced; its mode carries over without any access for others, and its owner (where
+// allowed). A write that cannot complete (a full disc, a file size limit, an input/output error)
+// is a failure: the temporary file is removed, path is untouched and false returned.
 bool ReplaceFile(const std::string& path, const std::string& bytes, const struct stat* existing);
 
 }  // namespace kov
