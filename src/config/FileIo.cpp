@@ -66,7 +66,7 @@ void SyncDirectory(const std::string& dir) {
 
 }  // namespace
 
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
+bool ReadFileChunks(const std::string& path, const ChunkConsumer& consume) {
   // O_NONBLOCK keeps the open itself from waiting on a pipe or a device of that name.
   FdGuard fd(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) return false;
@@ -76,7 +76,6 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
     errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
     return false;
   }
-  std::string result;
   char buffer[4096];
   for (;;) {
     const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
@@ -84,11 +83,8 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
       if (errno == EINTR) continue;
       return false;
     }
-    if (n == 0) break;
-    result.append(buffer, static_cast<size_t>(n));
+    if (n == 0 || !consume(buffer, static_cast<size_t>(n))) return true;
   }
-  bytes.swap(result);
-  return true;
 }
 
 std::string ReplaceTarget(const std::string& path) {

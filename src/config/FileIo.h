@@ -3,13 +3,20 @@
 // raises; each reports failure by its result and leaves errno set.
 #include <sys/stat.h>
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 namespace kov {
 
-// Reads a whole regular file into bytes. False when the file cannot be opened, is no regular
-// file (a directory, a pipe or a device, which could block or never end) or a read fails.
-bool ReadWholeFile(const std::string& path, std::string& bytes);
+// Takes the next bytes read; false when it wants no more.
+using ChunkConsumer = std::function<bool(const char* data, size_t size)>;
+
+// Reads a regular file from its start in chunks of a few kilobytes, handing each to consume
+// until consume wants no more or the file ends, so that memory stays flat whatever the file's
+// size. False when the file cannot be opened, is no regular file (a directory, a pipe or a
+// device, which could block or never end) or a read fails.
+bool ReadFileChunks(const std::string& path, const ChunkConsumer& consume);
 
 // The file that writing to path should replace: the target of a symbolic link, so that the link
 // stays in place, or path itself.
