@@ -5,6 +5,7 @@
 #include "bridge/BridgeClientChanel.h"
 #include "bridge/Bridges.h"
 #include "config/ConfigFile.h"
+#include "config/ResultCodes.h"
 #include "event/Log.h"
 #include "terminal/Terminal.h"
 
@@ -57,12 +58,13 @@ void Application::TimerStartAppTimer() {
     int32_t result = ConfigFile->Load();
     if (result == 0) {
       Log("configuration loaded from " + configFileName_);
-    } else if (result == -298) {
-      Log("configuration not loaded: " + configFileName_ +
-          " cannot be read, running with the defaults");
+    } else if (result == kErrFile) {
+      LogWarning("configuration not loaded: " + configFileName_ +
+                 " cannot be read, running with the defaults");
     } else {
-      Log("configuration not loaded: " + configFileName_ + " holds a value that does not convert " +
-          "(result " + std::to_string(result) + "), running with what was read before it");
+      LogError("configuration not loaded: " + configFileName_ +
+               " holds a value that does not convert or a line that is too long (result " +
+               std::to_string(result) + "), running with what was read before it");
     }
   });
   if (!ConfigFile) ConfigFile = std::make_unique<TConfigFile>(configFileName_);

@@ -116,7 +116,7 @@ void TServerWinSocket::HandleAccept() {
   if (fd < 0) {
     int err = errno;
     if (OutOfResources(err) && watch_) {
-      Log("Accepting paused: " + std::string(std::strerror(err)));
+      LogWarning("Accepting paused: " + std::string(std::strerror(err)));
       watch_->SetRead(false);
       if (!acceptRetry_) {
         acceptRetry_ = std::make_unique<Timer>(loop_, kAcceptRetryMs, [this] {
