@@ -20,15 +20,18 @@ LogRateLimit::~LogRateLimit() {
 std::string LogRateLimit::KindOf(const std::string& line) {
   std::string kind;
   kind.reserve(line.size());
-  bool inNumber = false;
+  bool inName = false;    // letters, and digits that follow them: COM1, SIGUSR2
+  bool inNumber = false;  // digits that do not
   for (char c : line) {
-    const bool digit = std::isdigit(static_cast<unsigned char>(c)) != 0;
-    if (!digit) {
-      kind.push_back(c);
-    } else if (!inNumber) {
-      kind.push_back('#');
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (std::isdigit(u) && !inName) {
+      if (!inNumber) kind.push_back('#');
+      inNumber = true;
+      continue;
     }
-    inNumber = digit;
+    inNumber = false;
+    inName = std::isalnum(u) != 0;
+    kind.push_back(c);
   }
   return kind;
 }

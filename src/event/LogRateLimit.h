@@ -1,9 +1,9 @@
 #pragma once
 // Keeps floods out of the log. Lines of one kind (the same text apart from its numbers, so
-// apart from addresses, ports and counts too) are written at most once a second; the ones in
-// between are left out and counted, and once the kind has been quiet for a second one line
-// says how many were left out. The first line of a kind is always written at once, so an error
-// that happens once is never held back.
+// apart from addresses, ports and counts too, but not apart from names such as COM1) are
+// written at most once a second; the ones in between are left out and counted, and once the
+// kind has been quiet for a second one line says how many were left out. The first line of a
+// kind is always written at once, so an error that happens once is never held back.
 //
 //   LogRateLimit limit(loop);  // from here on every Log() line passes through it
 //
@@ -34,7 +34,8 @@ class LogRateLimit {
   // Whether the line is written now.
   bool Admit(LogLevel level, const std::string& line);
 
-  // The kind of a line: its text with every run of digits replaced by one '#'.
+  // The kind of a line: its text with every number (a run of digits that does not end a name
+  // such as COM1) replaced by one '#'.
   static std::string KindOf(const std::string& line);
 
  private:

@@ -13,7 +13,8 @@ namespace {
 
 TEST(LogRateLimit, KindIsTheTextApartFromItsNumbers) {
   EXPECT_EQ(LogRateLimit::KindOf("COM12: client 192.168.1.20 refused, port 8801"),
-            "COM#: client #.#.#.# refused, port #");
+            "COM12: client #.#.#.# refused, port #");
+  EXPECT_EQ(LogRateLimit::KindOf("SIGUSR2 received, 3rd time"), "SIGUSR2 received, #rd time");
   EXPECT_EQ(LogRateLimit::KindOf("Accepting paused: Too many open files"),
             "Accepting paused: Too many open files");
 }
