@@ -7,6 +7,7 @@
 #include "config/ConfigFile.h"
 #include "config/ResultCodes.h"
 #include "event/Log.h"
+#include "net/OutputDrain.h"
 #include "terminal/Terminal.h"
 
 namespace kov {
@@ -100,6 +101,10 @@ void Application::Teardown() {
   tornDown_ = true;
   TimerStartApp.SetEnabled(false);
   TimerWinUnvisible.SetEnabled(false);
+  // From here on a connection that closes first delivers what was queued for it: a bridged
+  // client the bytes already taken from its serial port and then the B02 notice, the console its
+  // goodbye. The loop turns for that once everything is released, within kDeliveryMs in all.
+  TOutputDrain drain(loop_, kDeliveryMs);
   FormDestroy();
   // What FormDestroy left after an error goes now, in the same order.
   Bridges.reset();
@@ -108,6 +113,7 @@ void Application::Teardown() {
   // The remote link is never destroyed while the program runs; its socket and timer go with the
   // application, without running any handler.
   ClientChanel.reset();
+  loop_.RunUntil([&drain] { return drain.Idle(); }, static_cast<int>(kDeliveryMs));
   Log("stopped");
 }
 
