@@ -47,16 +47,17 @@ void TOutputDrain::Adopt(int fd, TOutputQueue queue) {
   Connection connection;
   connection.fd = fd;
   connection.out = std::move(queue);
-  if (!Send(connection) || connection.out.Empty() || !deadline_.Enabled()) {
+  if (!Send(connection) || !deadline_.Enabled()) {
     DropInput(fd);
     close(fd);
     return;
   }
+  if (connection.out.Empty()) shutdown(fd, SHUT_WR);
   const uint64_t id = nextId_++;
   connection.watch = std::make_unique<FdWatch>(
       loop_, fd, [this, id](uint32_t events) { HandleEvents(id, events); });
   connection.watch->SetRead(true);
-  connection.watch->SetWrite(true);
+  connection.watch->SetWrite(!connection.out.Empty());
   connections_.emplace(id, std::move(connection));
 }
 
@@ -64,14 +65,22 @@ void TOutputDrain::HandleEvents(uint64_t id, uint32_t events) {
   auto it = connections_.find(id);
   if (it == connections_.end()) return;
   Connection& connection = it->second;
+  // An error, or a connection closed both ways: nothing more can be delivered.
   if (events & (EPOLLERR | EPOLLHUP)) return Finish(id);
   if ((events & (EPOLLIN | EPOLLRDHUP)) && !DropInput(connection.fd)) {
-    // The peer has finished sending; it may still read. Readiness would stay on for good.
+    connection.peerDone = true;
+    // Readiness would stay on for good; only the writing is left, if any.
     connection.watch->SetRead(false);
   }
-  if (events & EPOLLOUT) {
-    if (!Send(connection) || connection.out.Empty()) Finish(id);
+  if ((events & EPOLLOUT) && !connection.out.Empty()) {
+    if (!Send(connection)) return Finish(id);
+    if (connection.out.Empty()) {
+      // The last byte is with the network: the peer sees the end of the stream after it.
+      shutdown(connection.fd, SHUT_WR);
+      connection.watch->SetWrite(false);
+    }
   }
+  if (connection.out.Empty() && connection.peerDone) Finish(id);
 }
 
 bool TOutputDrain::Send(Connection& connection) {

@@ -61,8 +61,14 @@ TEST_F(OutputDrainTest, DeliversEveryQueuedByteAndTheLastWordThenClosesInOrder) 
   ASSERT_TRUE(peer.WaitClosed(loop, &received));
   EXPECT_EQ(received.size(), static_cast<size_t>(sent) + 3);
   EXPECT_EQ(received, std::string(static_cast<size_t>(sent), 'w') + "BYE");
-  EXPECT_TRUE(drain.Idle());
   EXPECT_EQ(server.Socket().ConnectionCount(), 0);
+  // The socket stays open until the peer has ended its side too, so that no input arriving
+  // late can reset the connection while bytes are still on their way.
+  peer.Send(loop, "more input");
+  loop.RunUntil([] { return false; }, 50);
+  EXPECT_FALSE(drain.Idle());
+  peer.Close();
+  EXPECT_TRUE(loop.RunUntil([&] { return drain.Idle(); }));
 }
 
 TEST_F(OutputDrainTest, DeadlineEndsWhatThePeerDoesNotTakeAndCloseDropsAgainAfterwards) {
