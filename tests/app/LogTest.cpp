@@ -68,6 +68,10 @@ TEST(Log, AConnectionFloodAgainstARefusedPortGivesAFewLinesAndASummary) {
 }
 
 TEST(Log, AcceptingPausedForLackOfDescriptorsIsWrittenOnceASecond) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizers' own checks open descriptors; without any they report faults that are not.
+  GTEST_SKIP() << "the sanitizers need descriptors of their own";
+#endif
   ProgramBench bench;
   ASSERT_TRUE(bench.Start()) << bench.program->Stderr();
   // No new descriptor for the program: the console's next connection cannot be accepted, and
@@ -78,7 +82,7 @@ TEST(Log, AcceptingPausedForLackOfDescriptorsIsWrittenOnceASecond) {
   ASSERT_EQ(prlimit(bench.program->Pid(), RLIMIT_NOFILE, &none, nullptr), 0);
   TcpClient console;
   ASSERT_TRUE(console.Connect(bench.consolePort));  // waits in the backlog
-  ASSERT_TRUE(bench.program->WaitForLog("Accepting paused"));
+  ASSERT_TRUE(bench.program->WaitForLog("Accepting paused")) << bench.program->Stderr();
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   const std::string during = bench.program->Stderr();
   ASSERT_EQ(prlimit(bench.program->Pid(), RLIMIT_NOFILE, &before, nullptr), 0);
