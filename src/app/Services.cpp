@@ -25,7 +25,7 @@ void Application::StartServices() {
     int32_t port = 0;
     if (!StrToInt32(config.ServicePort, port)) {
       loop_.ReportError("'" + config.ServicePort + "' is not a valid integer value");
-      Log("configuration console falls back to port " + std::to_string(kDefaultServicePort));
+      LogWarning("configuration console falls back to port " + std::to_string(kDefaultServicePort));
       port = kDefaultServicePort;
     }
     BridgeTerminal->StartListening(port);
@@ -42,8 +42,8 @@ void Application::StartServices() {
           Bridges->Channel(i).Open(settings.SpeedIndex, settings.ParityIndex, settings.TcpPort);
       if (result < 0) {
         settings.Active = 0;
-        Log("COM" + std::to_string(i + 1) + " not started (result " + std::to_string(result) +
-            "), marked inactive");
+        LogError("COM" + std::to_string(i + 1) + " not started (result " +
+                 std::to_string(result) + "), marked inactive");
       }
     });
   }
