@@ -271,15 +271,15 @@ void TRfc2217Session::LineStateChanged(uint8_t bits) {
 }
 
 void TRfc2217Session::ReportModemLines() {
-  // The client's first view of the lines, as far as its mask goes (even when none is up, so
-  // that a client reading a line has a state to read).
-  if (reported_ || modemMask_ == 0) return;
+  // The client's first view of the lines, its mask not set yet (sent even when no line is up,
+  // so that a client reading a line has a state to read).
+  if (reported_) return;
   reported_ = true;
   const auto lines = line_.ModemLines();
   if (!lines) return;
   lines_ = *lines;
   knownLines_ = true;
-  SendByte(kNotifyModemState, ModemBits(*lines) & modemMask_);
+  SendByte(kNotifyModemState, ModemBits(*lines));
 }
 
 void TRfc2217Session::Send(uint8_t code, const std::string& value) {

@@ -80,7 +80,7 @@ TEST(Rfc2217SessionTest, EachCommandAnsweredWithTheValueInForce) {
       {{"\x0a\x0c", "\x0b\xff"}, {"\x6e\x0c", "\x6f\xff"}, kSame},
       // Ignored: wrong lengths, unknown codes and values, the server's own codes, flow control
       // of the data to the client, an empty payload.
-      {{"\x01\x00\x00\x25"s, "\x02", "\x02\x07\x07", "\x05\x14", "\x0c\x04", "\x0c\x00"s,
+      {{"\x01\x00\x00\x25"s, "\x01\x00\x00\x25\x80\x00"s, "\x02", "\x02\x07\x07", "\x05\x14", "\x0c\x04", "\x0c\x00"s,
         "\x63", "\x65\x00\x00\x25\x80"s, "\x08", "\x09", "\x07", "\x0b", ""},
        {}, kSame},
   };
