@@ -55,6 +55,7 @@ bool TRfc2217Session::ComPortActive() const {
 
 size_t TRfc2217Session::FeedFromClient(const char* data, size_t len, size_t deviceRoom) {
   room_ = deviceRoom;
+  fedLen_ = len;
   const size_t used = decoder_.Feed(data, len);
   FlushToDevice();
   return used;
@@ -68,34 +69,32 @@ size_t TRfc2217Session::OnData(const char* data, size_t len) {
 }
 
 void TRfc2217Session::Hold(const char* data, size_t len) {
-  if (held_ == nullptr && heldCopy_.empty()) {
+  if (heldLen_ == 0) {
     held_ = data;
     heldLen_ = len;
     return;
   }
-  if (held_ != nullptr) {
-    if (data == held_ + heldLen_) {  // the run goes on (an IAC and an ordinary byte)
-      heldLen_ += len;
-      return;
-    }
-    heldCopy_.assign(held_, heldLen_);
-    held_ = nullptr;
-    heldLen_ = 0;
+  if (data == held_ + heldLen_) {  // the run goes on (an IAC and an ordinary byte)
+    heldLen_ += len;
+    return;
   }
-  heldCopy_.append(data, len);
+  if (held_ != copy_.data()) {
+    // At most the chunk's bytes, and a 255 begun in the chunk before.
+    if (copy_.size() < fedLen_ + 1) copy_.resize(fedLen_ + 1);
+    std::memcpy(copy_.data(), held_, heldLen_);
+    held_ = copy_.data();
+  }
+  std::memcpy(copy_.data() + heldLen_, data, len);
+  heldLen_ += len;
 }
 
 void TRfc2217Session::FlushToDevice() {
-  if (held_ != nullptr) {
-    const char* data = held_;
-    const size_t len = heldLen_;
-    held_ = nullptr;
-    heldLen_ = 0;
-    if (OnDeviceBytes) OnDeviceBytes(data, len);
-  } else if (!heldCopy_.empty()) {
-    if (OnDeviceBytes) OnDeviceBytes(heldCopy_.data(), heldCopy_.size());
-    heldCopy_.clear();
-  }
+  if (heldLen_ == 0) return;
+  const char* data = held_;
+  const size_t len = heldLen_;
+  held_ = nullptr;
+  heldLen_ = 0;
+  if (OnDeviceBytes) OnDeviceBytes(data, len);
 }
 
 void TRfc2217Session::OnNegotiation(uint8_t verb, uint8_t option) {
@@ -244,10 +243,14 @@ void TRfc2217Session::SendDeviceData(const char* data, size_t len) {
     OnClientBytes(data, len);
     return;
   }
-  const size_t plain = static_cast<const char*>(iac) - data;
-  escaped_.assign(data, plain);
-  AppendEscaped(escaped_, data + plain, len - plain);
-  OnClientBytes(escaped_.data(), escaped_.size());
+  // One pass into one buffer, handed on in one call.
+  if (escaped_.size() < 2 * len) escaped_.resize(2 * len);
+  char* out = escaped_.data();
+  ForEachEscapedSpan(data, len, [&out](const char* span, size_t n) {
+    std::memcpy(out, span, n);
+    out += n;
+  });
+  OnClientBytes(escaped_.data(), static_cast<size_t>(out - escaped_.data()));
 }
 
 void TRfc2217Session::ModemLinesChanged(const TRfc2217Line::TModemLines& lines) {

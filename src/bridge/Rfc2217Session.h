@@ -53,6 +53,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "bridge/Rfc2217Line.h"
 #include "net/TelnetDecoder.h"
@@ -127,10 +128,11 @@ class TRfc2217Session : private TTelnetHandler {
   TTelnetOptions options_;
 
   size_t room_ = 0;                // device bytes still taken in this feed
-  const char* held_ = nullptr;     // the held data while it is one span of the fed chunk
+  size_t fedLen_ = 0;              // the length of the fed chunk
+  const char* held_ = nullptr;     // the data held for the device: in the chunk or in copy_
   size_t heldLen_ = 0;
-  std::string heldCopy_;           // the held data once it is more than one span
-  std::string escaped_;            // device data with 255 doubled, reused
+  std::vector<char> copy_;         // held data made of more than one span
+  std::vector<char> escaped_;      // device data with 255 doubled
 
   bool reported_ = false;          // the first modem state went to the client
   bool knownLines_ = false;        // lines_ holds the state last reported
