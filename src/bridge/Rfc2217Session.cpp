@@ -115,8 +115,9 @@ void TRfc2217Session::ComPortCommand(uint8_t code, const char* value, size_t len
   const auto byte = [value] { return static_cast<uint8_t>(value[0]); };
   switch (code) {
     case kSignature:
+      // An empty answer would read as a request back: without a signature there is none.
       if (len == 0) {
-        Send(kSignature, signature_);
+        if (!signature_.empty()) Send(kSignature, signature_);
       } else {
         clientSignature_.assign(value, len);
       }
@@ -245,8 +246,10 @@ void TRfc2217Session::SendDeviceData(const char* data, size_t len) {
   }
   // One pass into one buffer, handed on in one call.
   if (escaped_.size() < 2 * len) escaped_.resize(2 * len);
-  char* out = escaped_.data();
-  ForEachEscapedSpan(data, len, [&out](const char* span, size_t n) {
+  const size_t plain = static_cast<const char*>(iac) - data;
+  std::memcpy(escaped_.data(), data, plain);
+  char* out = escaped_.data() + plain;
+  ForEachEscapedSpan(data + plain, len - plain, [&out](const char* span, size_t n) {
     std::memcpy(out, span, n);
     out += n;
   });
