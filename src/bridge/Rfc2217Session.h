@@ -43,9 +43,18 @@
 // the line did not take, or one this side does not offer (1.5 stop bits on most lines, DCD flow
 // control), is answered with the value still in force; 0 asks for the value. SET-...-MASK is
 // answered with the mask, PURGE-DATA with what was purged, a SIGNATURE request with the
-// signature, a NOTIFY-MODEMSTATE from the client with the modem state. A command with a value of
-// the wrong length, an unknown code or value, a subnegotiation cut short or too long, one of
-// another option, and any other Telnet command are ignored without an answer.
+// signature, a NOTIFY-MODEMSTATE from the client with the modem state. FLOWCONTROL-SUSPEND and
+// -RESUME are not answered. A command with a value of the wrong length, an unknown code, a
+// SET-CONTROL or PURGE-DATA value outside their tables, a subnegotiation cut short or too long,
+// one of another option, and any other Telnet command are ignored without an answer.
+//
+// Notifications: a change of the modem lines is sent as the lines (CD, RI, DSR, CTS) and what
+// changed (CD, DSR, CTS, RI going off), as far as the client's mask lets through (all of it
+// until the client sets one), when anything is left. Line conditions go the same way through
+// the line-state mask, which lets nothing through until the client sets it.
+//
+// The session changes the line as the client asks and never changes it back: putting the port's
+// own setting back when the client has gone is its owner's job.
 //
 // Events are called from inside the session's own calls; a handler must not call
 // FeedFromClient from inside one. The session may be destroyed once no call of it is under way.
@@ -66,7 +75,8 @@ class TRfc2217Session : private TTelnetHandler {
   using BytesEvent = std::function<void(const char* data, size_t len)>;
   using FlowEvent = std::function<void(bool suspended)>;
 
-  // The line must outlive the session. The signature answers a client's SIGNATURE request.
+  // The line must outlive the session. The signature answers a client's SIGNATURE request
+  // (none is given when it is empty).
   TRfc2217Session(TRfc2217Line& line, std::string signature);
   TRfc2217Session(const TRfc2217Session&) = delete;
   TRfc2217Session& operator=(const TRfc2217Session&) = delete;
@@ -135,7 +145,7 @@ class TRfc2217Session : private TTelnetHandler {
   std::vector<char> escaped_;      // device data with 255 doubled
 
   bool reported_ = false;          // the first modem state went to the client
-  bool knownLines_ = false;        // lines_ holds the state last reported
+  bool knownLines_ = false;        // lines_ holds the lines last seen
   TRfc2217Line::TModemLines lines_;
   uint8_t modemMask_;
   uint8_t lineMask_;
