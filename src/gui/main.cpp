@@ -4,11 +4,14 @@
 #include <signal.h>
 
 #include <QApplication>
+#include <cstdio>
 #include <memory>
 
 #include "Version.h"
 #include "app/Application.h"
 #include "app/CommandLine.h"
+#include "app/DirectoryClaim.h"
+#include "app/PortPathsFile.h"
 #include "app/StatusSource.h"
 #include "bridge/PortPaths.h"
 #include "bridge/TermiosSerial.h"
@@ -17,6 +20,7 @@
 #include "gui/Artwork.h"
 #include "gui/BridgeFrm.h"
 #include "gui/Dialogs.h"
+#include "gui/DisplayCheck.h"
 #include "gui/FormStatus.h"
 #include "gui/QtLoopDriver.h"
 
@@ -27,13 +31,21 @@ const char* const kUsage =
     "Run it in a working directory that holds BridgeConfig.sys (settings; the defaults apply\n"
     "when it is missing) and, optionally, BridgePorts.conf (lines COMn=/dev/path; COMn\n"
     "defaults to /dev/ttyS<n-1>). Configure it with a Telnet client on the configuration\n"
-    "port (8800 by default). The tray menu's Close, SIGTERM or SIGINT end it in order.\n";
+    "port (8800 by default). The tray menu's Close, SIGTERM or SIGINT end it in order.\n"
+    "BridgePorts.conf is read from the working directory, else from /etc/kovbridge. One\n"
+    "program per working directory: a second one says which program holds it and exits\n"
+    "with status 1. Without a display it exits with status 1; the headless kovbridge\n"
+    "serves the same bridges without one.\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
   int status = kov::HandleCommandLine(argc, argv, "kovbridge-gui", kUsage);
   if (status >= 0) return status;
+  if (std::string missing = kov::MissingDisplay(); !missing.empty()) {
+    std::fprintf(stderr, "kovbridge-gui: %s\n", missing.c_str());
+    return 1;
+  }
 
   // A peer that vanished must not end the program: writes to it fail with EPIPE instead.
   signal(SIGPIPE, SIG_IGN);
@@ -54,14 +66,23 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(kov::MakeAppIcon());
 
   kov::EventLoop loop;
-  kov::Log(std::string("KOV Bridge ") + kov::kVersionText + " starting");
+  // Before any port or socket is opened: one program per working directory.
+  kov::DirectoryClaim claim(loop, ".");
+  if (!claim.Held()) {
+    kov::LogError(claim.Refusal());
+    // SIGTERM and SIGINT end the program the default way while the box waits.
+    pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
+    kov::MakeErrorBox(claim.Refusal())->exec();
+    return 1;
+  }
+  kov::Log(std::string("KOV Bridge ") + kov::kVersionText + " starting in " + claim.Directory());
   kov::QtLoopDriver driver(loop);
   kov::TErrorBoxes errorBoxes([&driver] { return !driver.Busy(); });
   loop.SetErrorHandler([&](const std::string& message) {
     kov::Log("error: " + kov::ErrorBoxText(message));
     errorBoxes.Report(message);
   });
-  kov::TermiosSerial serial(loop, kov::LoadPortPaths(kov::kPortPathsFile));
+  kov::TermiosSerial serial(loop, kov::LoadPortPaths(kov::FindPortPathsFile()));
 
   // The windows: the main window first, then the hidden status window.
   auto formStatus = std::make_unique<kov::TFormStatus>();
