@@ -19,7 +19,7 @@ jobs="${KOV_JOBS:-2}"
 
 echo "== build and test"
 cmake -S . -B build -G Ninja --log-level=WARNING -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKOV_TESTS=ON -DKOV_GUI=ON
+  -DCMAKE_INSTALL_PREFIX=/usr -DKOV_TESTS=ON -DKOV_GUI=ON
 cmake --build build -j"$jobs"
 QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j"$jobs"
 
