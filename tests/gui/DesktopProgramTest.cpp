@@ -1,88 +1,17 @@
-// Reaching the status window: restored from minimised by the tray menu and the double click,
-// shown in place of a missing tray icon; and the desktop program refusing to start without a
-// display or in a working directory another program holds.
+// The desktop program refusing to start without a display, or in a working directory another
+// program holds.
 #include <gtest/gtest.h>
 
-#include <QSystemTrayIcon>
 #include <map>
 
-#include "app/Application.h"
-#include "bridge/MemorySerial.h"
-#include "gui/BridgeFrm.h"
-#include "gui/Dialogs.h"
 #include "gui/DisplayCheck.h"
-#include "gui/FormStatus.h"
 #include "tests/gui/GuiTestSupport.h"
 #include "tests/support/ActivePortDir.h"
-#include "tests/support/LogCapture.h"
 #include "tests/support/Program.h"
 #include "tests/support/TempDir.h"
 
 namespace kov {
 namespace {
-
-struct Windows : testing::Test {
-  TFormStatus status;
-  TBridgeFrm frm{status};
-  int closes = 0;
-  void SetUp() override {
-    frm.OnCloseConfirmed = [this] { ++closes; };
-  }
-  void TearDown() override {
-    status.OnCloseRequest = nullptr;
-    status.hide();
-    frm.hide();
-  }
-  void Minimise() {
-    status.ShowAndRaise();
-    status.setWindowState(status.windowState() | Qt::WindowMinimized);
-    ASSERT_TRUE(status.isMinimized());
-  }
-};
-
-TEST_F(Windows, ShowStatusAndTheDoubleClickRestoreAMinimisedStatusWindow) {
-  Minimise();
-  frm.ShowStatus->trigger();
-  EXPECT_TRUE(status.isVisible());
-  EXPECT_FALSE(status.isMinimized()) << "Show Status left the window minimised";
-
-  Minimise();
-  frm.TrayIconMessage(QSystemTrayIcon::DoubleClick);
-  EXPECT_TRUE(status.isVisible());
-  EXPECT_FALSE(status.isMinimized()) << "the double click left the window minimised";
-}
-
-TEST_F(Windows, WithoutATrayTheStatusWindowStandsInForTheIcon) {
-  ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable())
-      << "the offscreen platform has no tray; this test needs none";
-  LogCapture log;
-  TempDir dir;
-  EventLoop loop(EventLoop::Clock::Manual);
-  MemorySerial serial(loop);
-  Application app(loop, serial, frm.Hooks(), dir.Path("BridgeConfig.sys"));
-  app.FormCreate();
-  EXPECT_EQ(app.NoTrayIcon, 1);
-  EXPECT_FALSE(frm.TrayIcon->isVisible());
-  EXPECT_TRUE(status.isVisible());
-  EXPECT_EQ(log.Count("no system tray available"), 1u) << log.All();
-
-  // Closing it asks whether to end the program: No keeps the window, Yes ends the program.
-  WhenModalOpens([](QWidget* modal) { SendKey(modal, Qt::Key_Escape); });
-  status.close();
-  EXPECT_TRUE(status.isVisible());
-  EXPECT_EQ(closes, 0);
-  WhenModalOpens([](QWidget* modal) { SendKey(modal, Qt::Key_Return); });
-  status.close();
-  EXPECT_EQ(closes, 1);
-  app.Teardown();
-}
-
-TEST_F(Windows, WithATrayClosingTheStatusWindowOnlyHidesIt) {
-  status.ShowAndRaise();
-  status.close();
-  EXPECT_FALSE(status.isVisible());
-  EXPECT_EQ(closes, 0);
-}
 
 TEST(DisplayCheck, ADisplayOrAPlatformThatNeedsNoneIsEnough) {
   auto check = [](std::map<std::string, std::string> vars) {
