@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/Application.h"
-#include "bridge/MemorySerial.h"
+#include "tests/support/MemorySerial.h"
 #include "config/ConfigFile.h"
 #include "tests/support/TempDir.h"
 

@@ -9,7 +9,7 @@
 
 #include "ChannelTestSupport.h"
 #include "bridge/BridgeChanel.h"
-#include "bridge/MemorySerial.h"
+#include "tests/support/MemorySerial.h"
 #include "config/ConfigFile.h"
 #include "event/EventLoop.h"
 

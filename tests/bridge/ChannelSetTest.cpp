@@ -7,7 +7,7 @@
 
 #include "ChannelTestSupport.h"
 #include "bridge/Bridges.h"
-#include "bridge/MemorySerial.h"
+#include "tests/support/MemorySerial.h"
 #include "config/ConfigFile.h"
 
 namespace kov::chantest {

@@ -1,5 +1,5 @@
 // Bytes through the remote link, both ways: zero bytes intact, serial bytes delivered as they
-// arrive, the 50 ms poll, and a real pseudo-terminal as the serial device.
+// arrive, and a real pseudo-terminal as the serial device.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -47,22 +47,6 @@ TEST_F(LinkTest, SmallPiecesGoOutOneByOne) {
     EXPECT_EQ(peer->ReadExactly(loop, piece.size()), piece);
   }
   EXPECT_EQ(loop.NowMs(), 0);
-}
-
-TEST_F(LinkTest, PollSendsWhatNoSerialEventAnnounced) {
-  StopChannels();
-  auto peer = ConnectLinked();
-  // Another user of the port has replaced the callbacks: only the poll finds the bytes.
-  serial.SetEvents(kPort, SerialEvents{});
-  serial.Feed(kPort, std::string("p\0q", 3));
-  loop.RunUntil([] { return false; }, 100);
-  EXPECT_EQ(peer->ReadNow(), "");
-
-  loop.AdvanceMs(49);
-  loop.RunUntil([] { return false; }, 20);
-  EXPECT_EQ(peer->ReadNow(), "");
-  loop.AdvanceMs(1);
-  EXPECT_EQ(peer->ReadExactly(loop, 3), std::string("p\0q", 3));
 }
 
 TEST_F(LinkTest, SerialEventsOfAPortTheLinkNoLongerUsesAreLeftAlone) {

@@ -1,17 +1,15 @@
-#include "bridge/MemorySerial.h"
+#include "tests/support/MemorySerial.h"
 
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
-#include "bridge/SerialRing.h"
 #include "event/EventLoop.h"
 
 namespace kov {
 namespace {
 
-const char* const kOperations[] = {"SioReset", "SioParms", "SioBaud", "SioRxQue",
-                                   "SioGets",  "SioPuts",  "SioDone", "SioTxFree"};
+const char* const kOperations[] = {"SioReset", "SioParms", "SioBaud", "SioDone"};
 
 void CheckOperation(const std::string& operation) {
   for (const char* known : kOperations) {
@@ -20,25 +18,20 @@ void CheckOperation(const std::string& operation) {
   throw std::invalid_argument("MemorySerial: no operation named " + operation);
 }
 
-void CheckPort(int32_t port) {
+}  // namespace
+
+MemorySerial::MemorySerial(EventLoop& loop) : SerialLibrary(loop) {}
+
+const MemorySerial::Line& MemorySerial::At(int32_t port) const {
   if (port < 0 || port >= kSioPortCount) {
     throw std::out_of_range("MemorySerial: no port " + std::to_string(port));
   }
+  return lines_[port];
 }
 
-std::string CallText(const char* operation, std::initializer_list<int32_t> args, int32_t rc) {
-  std::string text = std::string(operation) + "(";
-  const char* separator = "";
-  for (int32_t arg : args) {
-    text += separator + std::to_string(arg);
-    separator = ",";
-  }
-  return text + ")=" + std::to_string(rc);
+MemorySerial::Line& MemorySerial::At(int32_t port) {
+  return const_cast<Line&>(static_cast<const MemorySerial*>(this)->At(port));
 }
-
-}  // namespace
-
-MemorySerial::MemorySerial(EventLoop& loop) : loop_(loop) {}
 
 bool MemorySerial::Failing(const char* operation, int32_t port, int32_t& code) const {
   if (failures_.empty()) return false;
@@ -48,153 +41,124 @@ bool MemorySerial::Failing(const char* operation, int32_t port, int32_t& code) c
   return true;
 }
 
-MemorySerial::Line* MemorySerial::OpenLine(int32_t port, int32_t& code) {
-  if (port < 0 || port >= kSioPortCount) {
-    code = kSioBadPort;
-    return nullptr;
+void MemorySerial::Record(const char* operation, std::initializer_list<int32_t> args,
+                          int32_t rc) {
+  std::string text = std::string(operation) + "(";
+  const char* separator = "";
+  for (int32_t arg : args) {
+    text += separator + std::to_string(arg);
+    separator = ",";
   }
-  if (!lines_[port].open) {
-    code = kSioNotOpen;
-    return nullptr;
-  }
-  return &lines_[port];
+  calls_.push_back(text + ")=" + std::to_string(rc));
 }
 
 // ---------------------------------------------------------------------------------------------
-// The seven operations
+// The hooks
 
-int32_t MemorySerial::SioReset(int32_t port, int32_t rxQueueSize, int32_t txQueueSize) {
+int32_t MemorySerial::OpenDevice(int32_t port, size_t rxSize, size_t txSize, std::string& why) {
+  Line& line = lines_[port];
+  const int32_t rxQueue = static_cast<int32_t>(rxSize);
+  const int32_t txQueue = static_cast<int32_t>(txSize);
   int32_t rc = 0;
   if (Failing("SioReset", port, rc)) {
-  } else if (port < 0 || port >= kSioPortCount) {
-    rc = kSioBadPort;
-  } else if (rxQueueSize <= 0 || rxQueueSize > kMaxSerialQueue || txQueueSize <= 0 ||
-             txQueueSize > kMaxSerialQueue) {
-    rc = kSioOutOfRange;
+    why = "failing on demand";
+  } else if (line.unplugged) {
+    why = "No such file or directory";
+    rc = kSioCannotOpen;
   } else {
-    Line& line = lines_[port];
-    bool owedTxRoom = line.open && line.txRoomWanted;
     // What left the transmit ring stays for TakeWritten; what waited in it is lost with the
     // closing, as on a real port.
     line.open = true;
     line.gone = false;
     line.openId = nextOpenId_++;
-    line.rxSize = rxQueueSize;
-    line.txSize = txQueueSize;
+    line.rxSize = rxQueue;
+    line.txSize = txQueue;
     line.rx.clear();
     line.heldBack.clear();
     line.tx.clear();
-    line.txRoomWanted = false;
     line.parity = line.stopBits = line.dataBits = line.baudCode = -1;
-    if (owedTxRoom) Post(port, false);
   }
-  calls_.push_back(CallText("SioReset", {port, rxQueueSize, txQueueSize}, rc));
+  Record("SioReset", {port, rxQueue, txQueue}, rc);
   return rc;
 }
 
-int32_t MemorySerial::SioParms(int32_t port, int32_t parity, int32_t stopBits, int32_t dataBits) {
+int32_t MemorySerial::CloseDevice(int32_t port, size_t& unsent) {
+  Line& line = lines_[port];
   int32_t rc = 0;
-  if (Failing("SioParms", port, rc)) {
-  } else if (Line* line = OpenLine(port, rc); !line) {
-  } else if (dataBits != 7 && dataBits != 8) {
-    rc = kSioBadDataBits;
-  } else if (parity < 0 || parity > 2 || stopBits < 0 || stopBits > 1) {
-    rc = kSioOutOfRange;
+  if (!Failing("SioDone", port, rc)) {
+    unsent = line.tx.size();
+    line.open = false;
+    line.gone = false;
+    line.rx.clear();
+    line.heldBack.clear();
+    line.tx.clear();
+  }
+  Record("SioDone", {port}, rc);
+  return rc;
+}
+
+int32_t MemorySerial::ApplySettings(int32_t port, SioStep step, const LineSettings&,
+                                    const LineSettings& wanted, std::string& why) {
+  Line& line = lines_[port];
+  int32_t rc = 0;
+  if (step == SioStep::Parms) {
+    if (Failing("SioParms", port, rc)) {
+      why = "failing on demand";
+    } else {
+      line.parity = wanted.parity;
+      line.stopBits = wanted.stopBits;
+      line.dataBits = wanted.dataBits;
+    }
+    Record("SioParms", {port, wanted.parity, wanted.stopBits, wanted.dataBits}, rc);
   } else {
-    line->parity = parity;
-    line->stopBits = stopBits;
-    line->dataBits = dataBits;
+    if (Failing("SioBaud", port, rc)) {
+      why = "failing on demand";
+    } else {
+      line.baudCode = wanted.baudCode;
+    }
+    Record("SioBaud", {port, wanted.baudCode}, rc);
   }
-  calls_.push_back(CallText("SioParms", {port, parity, stopBits, dataBits}, rc));
   return rc;
 }
 
-int32_t MemorySerial::SioBaud(int32_t port, int32_t baudCode) {
-  int32_t rc = 0;
-  if (Failing("SioBaud", port, rc)) {
-  } else if (Line* line = OpenLine(port, rc); !line) {
-  } else if (baudCode < 0 || baudCode > 9) {
-    rc = kSioBadBaud;
-  } else {
-    line->baudCode = baudCode;
-  }
-  calls_.push_back(CallText("SioBaud", {port, baudCode}, rc));
-  return rc;
-}
+size_t MemorySerial::RxWaiting(int32_t port) { return lines_[port].rx.size(); }
 
-int32_t MemorySerial::SioRxQue(int32_t port) {
-  int32_t rc = 0;
-  if (Failing("SioRxQue", port, rc)) return rc;
-  Line* line = OpenLine(port, rc);
-  return line ? static_cast<int32_t>(line->rx.size()) : rc;
-}
-
-int32_t MemorySerial::SioGets(int32_t port, char* buffer, int32_t maxCount) {
-  int32_t rc = 0;
-  if (Failing("SioGets", port, rc)) return rc;
-  Line* line = OpenLine(port, rc);
-  if (!line) return rc;
-  if (maxCount < 0 || (maxCount > 0 && !buffer)) return kSioOutOfRange;
-  size_t n = std::min(line->rx.size(), static_cast<size_t>(maxCount));
-  if (n > 0) std::memcpy(buffer, line->rx.data(), n);
-  line->rx.erase(0, n);
+size_t MemorySerial::TakeRx(int32_t port, char* buffer, size_t maxCount) {
+  Line& line = lines_[port];
+  size_t n = std::min(line.rx.size(), maxCount);
+  if (n > 0) std::memcpy(buffer, line.rx.data(), n);
+  line.rx.erase(0, n);
   TakeIn(port);
-  return static_cast<int32_t>(n);
+  return n;
 }
 
-int32_t MemorySerial::SioPuts(int32_t port, const char* bytes, int32_t count) {
-  int32_t rc = 0;
-  if (Failing("SioPuts", port, rc)) return rc;
-  Line* line = OpenLine(port, rc);
-  if (!line) return rc;
-  if (count < 0 || (count > 0 && !bytes)) return kSioOutOfRange;
-  if (line->gone) return count;
-  if (line->txCapacity == 0) {
-    line->written.append(bytes, static_cast<size_t>(count));
+size_t MemorySerial::PutTx(int32_t port, const char* bytes, size_t count) {
+  Line& line = lines_[port];
+  if (line.txCapacity == 0) {
+    line.written.append(bytes, count);
     return count;
   }
-  size_t room = line->txCapacity > line->tx.size() ? line->txCapacity - line->tx.size() : 0;
-  size_t taken = std::min(room, static_cast<size_t>(count));
-  line->tx.append(bytes, taken);
-  if (taken < static_cast<size_t>(count)) line->txRoomWanted = true;
-  return static_cast<int32_t>(taken);
+  size_t room = line.txCapacity - std::min(line.txCapacity, line.tx.size());
+  size_t taken = std::min(room, count);
+  line.tx.append(bytes, taken);
+  return taken;
 }
 
-int32_t MemorySerial::SioDone(int32_t port) {
-  int32_t rc = 0;
-  if (Failing("SioDone", port, rc)) {
-  } else if (Line* line = OpenLine(port, rc); !line) {
-  } else {
-    line->open = false;
-    line->gone = false;
-    line->rx.clear();
-    line->heldBack.clear();
-    line->tx.clear();
-    line->txRoomWanted = false;
-  }
-  calls_.push_back(CallText("SioDone", {port}, rc));
-  return rc;
+size_t MemorySerial::TxFree(int32_t port) {
+  const Line& line = lines_[port];
+  if (line.txCapacity == 0) return static_cast<size_t>(line.txSize);
+  return line.txCapacity - std::min(line.txCapacity, line.tx.size());
 }
 
-int32_t MemorySerial::SioTxFree(int32_t port) {
-  int32_t rc = 0;
-  if (Failing("SioTxFree", port, rc)) return rc;
-  Line* line = OpenLine(port, rc);
-  if (!line) return rc;
-  if (line->txCapacity == 0) return line->txSize;
-  return static_cast<int32_t>(line->txCapacity - std::min(line->txCapacity, line->tx.size()));
-}
-
-void MemorySerial::SetEvents(int32_t port, SerialEvents events) {
-  if (port >= 0 && port < kSioPortCount) events_[port] = std::move(events);
+std::string MemorySerial::DevicePath(int32_t port) const {
+  return "memory:COM" + std::to_string(port + 1);
 }
 
 // ---------------------------------------------------------------------------------------------
 // The device's end
 
 size_t MemorySerial::Feed(int32_t port, std::string_view bytes) {
-  CheckPort(port);
-  Line& line = lines_[port];
+  Line& line = At(port);
   if (!line.open || line.gone) return 0;
   line.heldBack.append(bytes);
   TakeIn(port);
@@ -208,67 +172,55 @@ void MemorySerial::TakeIn(int32_t port) {
   if (n == 0) return;
   line.rx.append(line.heldBack, 0, n);
   line.heldBack.erase(0, n);
-  Post(port, true);
+  Notify(port, true);
 }
 
-size_t MemorySerial::HeldBack(int32_t port) const {
-  CheckPort(port);
-  return lines_[port].heldBack.size();
-}
+size_t MemorySerial::HeldBack(int32_t port) const { return At(port).heldBack.size(); }
 
 std::string MemorySerial::TakeWritten(int32_t port) {
-  CheckPort(port);
-  return std::exchange(lines_[port].written, std::string());
+  return std::exchange(At(port).written, std::string());
 }
 
 void MemorySerial::SetTxCapacity(int32_t port, size_t capacity) {
-  CheckPort(port);
-  Line& line = lines_[port];
-  line.txCapacity = capacity;
+  At(port).txCapacity = capacity;
   if (capacity == 0) DrainTx(port);  // an instant line holds nothing back
 }
 
 size_t MemorySerial::DrainTx(int32_t port, size_t maxBytes) {
-  CheckPort(port);
-  Line& line = lines_[port];
+  Line& line = At(port);
   size_t n = std::min(maxBytes, line.tx.size());
   line.written.append(line.tx, 0, n);
   line.tx.erase(0, n);
-  bool room = line.txCapacity == 0 || line.tx.size() < line.txCapacity;
-  if (line.open && line.txRoomWanted && room && (n > 0 || line.txCapacity == 0)) {
-    line.txRoomWanted = false;
-    Post(port, false);
-  }
+  if (line.open && !line.gone && n > 0) Notify(port, false);
   return n;
 }
 
-size_t MemorySerial::TxQueued(int32_t port) const {
-  CheckPort(port);
-  return lines_[port].tx.size();
-}
+size_t MemorySerial::TxQueued(int32_t port) const { return At(port).tx.size(); }
 
-void MemorySerial::GoAway(int32_t port) {
-  CheckPort(port);
-  Line& line = lines_[port];
-  if (!line.open) return;
+void MemorySerial::Unplug(int32_t port) {
+  Line& line = At(port);
+  line.unplugged = true;
+  if (!line.open || line.gone) return;
   line.gone = true;
   line.heldBack.clear();
+  const size_t unsent = line.tx.size();
   line.tx.clear();
-  if (line.txRoomWanted) {
-    line.txRoomWanted = false;
-    Post(port, false);
-  }
+  ReportDeviceLost(port, "hang-up", unsent);
 }
 
-void MemorySerial::Post(int32_t port, bool rxData) {
-  std::weak_ptr<int> alive = alive_;
-  uint64_t openId = lines_[port].openId;
-  loop_.Post([this, alive, port, openId, rxData] {
-    if (alive.expired() || !lines_[port].open || lines_[port].openId != openId) return;
-    // A copy: the callback may replace the events of its own port.
-    auto callback = rxData ? events_[port].OnRxData : events_[port].OnTxRoom;
-    if (callback) callback();
-  });
+void MemorySerial::Plug(int32_t port) { At(port).unplugged = false; }
+
+void MemorySerial::Notify(int32_t port, bool rxData) {
+  const uint64_t openId = lines_[port].openId;
+  Loop().Post(alive_.Guard([this, port, openId, rxData] {
+    const Line& line = lines_[port];
+    if (!line.open || line.openId != openId) return;
+    if (rxData) {
+      ReportRxData(port);
+    } else if (TxFree(port) > 0) {
+      ReportTxRoom(port);
+    }
+  }));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -286,39 +238,12 @@ void MemorySerial::ClearFailure(const std::string& operation, int32_t port) {
 
 void MemorySerial::ClearFailures() { failures_.clear(); }
 
-bool MemorySerial::IsOpen(int32_t port) const {
-  CheckPort(port);
-  return lines_[port].open;
-}
-
-int32_t MemorySerial::Parity(int32_t port) const {
-  CheckPort(port);
-  return lines_[port].parity;
-}
-
-int32_t MemorySerial::StopBits(int32_t port) const {
-  CheckPort(port);
-  return lines_[port].stopBits;
-}
-
-int32_t MemorySerial::DataBits(int32_t port) const {
-  CheckPort(port);
-  return lines_[port].dataBits;
-}
-
-int32_t MemorySerial::BaudCode(int32_t port) const {
-  CheckPort(port);
-  return lines_[port].baudCode;
-}
-
-int32_t MemorySerial::RxQueueSize(int32_t port) const {
-  CheckPort(port);
-  return lines_[port].rxSize;
-}
-
-int32_t MemorySerial::TxQueueSize(int32_t port) const {
-  CheckPort(port);
-  return lines_[port].txSize;
-}
+bool MemorySerial::IsOpen(int32_t port) const { return At(port).open; }
+int32_t MemorySerial::Parity(int32_t port) const { return At(port).parity; }
+int32_t MemorySerial::StopBits(int32_t port) const { return At(port).stopBits; }
+int32_t MemorySerial::DataBits(int32_t port) const { return At(port).dataBits; }
+int32_t MemorySerial::BaudCode(int32_t port) const { return At(port).baudCode; }
+int32_t MemorySerial::RxQueueSize(int32_t port) const { return At(port).rxSize; }
+int32_t MemorySerial::TxQueueSize(int32_t port) const { return At(port).txSize; }
 
 }  // namespace kov
