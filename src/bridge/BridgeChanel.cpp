@@ -147,6 +147,8 @@ int32_t TBridgeChanel::Close() {
 void TBridgeChanel::OnDeviceLost() {
   relay_.Stop();
   relay_.ClosePort();
+  // A port left open by a failed Open is only closed: the channel is not running.
+  if (Opened != 1) return;
   wait_.Begin(setup_);
   TCustomWinSocket* client = FirstConnection();
   if (!client || !bridged_) return;

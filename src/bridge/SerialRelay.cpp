@@ -117,8 +117,7 @@ int32_t SerialRelay::Deliver(TCustomWinSocket* peer, int32_t waiting) {
 }
 
 void SerialRelay::Flush() {
-  if (!moving_) return;
-  for (;;) {
+  while (moving_) {
     const int32_t waiting = lease_ ? lease_->SioRxQue() : 0;
     if (waiting <= 0) return;
     if (Deliver(hooks_.Peer ? hooks_.Peer() : nullptr, waiting) <= 0) return;

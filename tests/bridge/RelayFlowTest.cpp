@@ -19,6 +19,9 @@ using chantest::SmallSendBuffer;
 using chantest::TestClient;
 
 enum class Holder { Channel, Link };
+void PrintTo(Holder holder, std::ostream* out) {
+  *out << (holder == Holder::Channel ? "the channel" : "the link");
+}
 
 class RelayFlow : public linktest::LinkTest, public ::testing::WithParamInterface<Holder> {
  protected:

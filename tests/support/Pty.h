@@ -3,8 +3,9 @@
 // program opens the slave by its path.
 //
 // Reached through a symbolic link (as a USB adapter is through /dev/serial/by-id/...), it can be
-// unplugged and plugged back: Unplug closes the master, so the program's descriptor hangs up and
-// the slave path goes away with it; Plug makes a new pseudo-terminal and points the link at it.
+// unplugged and plugged back: Unplug closes the master, so the program's descriptor hangs up,
+// and removes the link, as udev does (the slave path itself may soon name another test's
+// pseudo-terminal); Plug makes a new pseudo-terminal and links it.
 //
 //   Pty device(dir.Path("usb-adapter"));  // COM1=<dir>/usb-adapter in BridgePorts.conf
 //   device.Unplug();
@@ -44,7 +45,10 @@ class Pty {
   }
 
   // The device goes away.
-  void Unplug() { Close(); }
+  void Unplug() {
+    Close();
+    if (!link_.empty()) unlink(link_.c_str());
+  }
   // A new device behind the link; false when it cannot be made.
   bool Plug() {
     Close();
