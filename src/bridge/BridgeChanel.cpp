@@ -29,10 +29,9 @@ TBridgeChanel::TBridgeChanel(EventLoop& loop, SerialLibrary& serial, TConfigFile
       config_(config),
       serial_(serial),
       relay_(loop, serial, portIndex,
-             SerialRelay::Hooks{[this] { return FirstConnection(); },
-                                [this](int32_t count) { CountRx += count; },
-                                [this](int32_t count) { CountTx += count; },
-                                [this] { OnDeviceLost(); }}),
+             SerialRelay::Hooks{
+                 [this] { return FirstConnection(); }, [this](int32_t count) { CountRx += count; },
+                 [this](int32_t count) { CountTx += count; }, [this] { OnDeviceLost(); }}),
       wait_(loop, relay_, nullptr) {
   Server.SetPort(kFirstTcpPort + portIndex);
   Server.OnGetSocket = [this](TServerWinSocket& sender, int32_t handle) {
@@ -65,7 +64,7 @@ std::string TBridgeChanel::Name() const { return SerialLibrary::PortName(PortInd
 
 int32_t TBridgeChanel::Open(int32_t speedIndex, int32_t parityIndex, int32_t tcpPort) {
   wait_.End();
-  const PortSetup setup{kQueueSize,  kQueueSize,     parityIndex,
+  const PortSetup setup{kQueueSize,   kQueueSize,     parityIndex,
                         kStopBitsOne, kDataBitsEight, speedIndex};
   SioStep step = SioStep::Reset;
   int32_t rc = relay_.Open(setup, &step);

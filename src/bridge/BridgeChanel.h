@@ -126,8 +126,8 @@ class TBridgeChanel {
   SerialLibrary& serial_;
   SerialRelay relay_;
   DeviceWait wait_;
-  PortSetup setup_;        // what the last Open asked for
-  bool bridged_ = false;   // connection 0 was taken on and has not been let go yet
+  PortSetup setup_;         // what the last Open asked for
+  bool bridged_ = false;    // connection 0 was taken on and has not been let go yet
   bool lettingGo_ = false;  // the bridged client is let go once its queue has drained
 };
 

@@ -30,8 +30,8 @@ TBridgeClientChanel::TBridgeClientChanel(EventLoop& loop, SerialLibrary& serial,
       bridges_(bridges),
       console_(std::move(console)),
       relay_(loop, serial, 0,
-             SerialRelay::Hooks{[this]() -> TCustomWinSocket* { return &Socket.Socket(); },
-                                nullptr, nullptr, [this] { HandleDeviceLost(); }}) {
+             SerialRelay::Hooks{[this]() -> TCustomWinSocket* { return &Socket.Socket(); }, nullptr,
+                                nullptr, [this] { HandleDeviceLost(); }}) {
   Socket.SetPort(RemotePort);
   // Serial bytes are small and interactive: no waiting to fill a segment.
   Socket.Socket().SetNoDelay(true);

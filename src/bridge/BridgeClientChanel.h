@@ -50,11 +50,11 @@ class TBridgeClientChanel {
   // Opens serial port portIndex (0..7) and starts connecting to host (a name or a dotted
   // address) on RemotePort. Returns whether the link is already up (normally false: the
   // outcome arrives later and is written to the console). Raises std::runtime_error with
-  // "Can't open Serial Port COM<n>" (a local channel holding the port too), "Can't apply Serial Port params for COM<n>", "Can't apply
-  // Serial Port speed for COM<n>" or "Error opening TCP/IP Connection to <host>"; the port is
-  // then given back unless the link is up on it.
+  // "Can't open Serial Port COM<n>" (a local channel holding the port too), "Can't apply Serial
+  // Port params for COM<n>", "Can't apply Serial Port speed for COM<n>" or "Error opening TCP/IP
+  // Connection to <host>"; the port is then given back unless the link is up on it.
   bool Connect(int32_t portIndex, const std::string& host);
-  // Stops the poll, closes the connection and the serial port. Writes nothing to the console
+  // Stops the relay, closes the connection and the serial port. Writes nothing to the console
   // and does not start the local channels.
   void Disconnect();
   // Whether the link holds the port (from Connect until it ends).

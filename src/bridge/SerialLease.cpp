@@ -36,8 +36,7 @@ bool SerialLease::IsOpen() {
 
 int32_t SerialLease::SioReset(int32_t rxQueueSize, int32_t txQueueSize) {
   SerialLibrary* library = Library();
-  return library ? library->Reset(port_, rxQueueSize, txQueueSize, {holder_, false})
-                 : kSioNotOpen;
+  return library ? library->Reset(port_, rxQueueSize, txQueueSize, {holder_, false}) : kSioNotOpen;
 }
 
 int32_t SerialLease::SioParms(int32_t parity, int32_t stopBits, int32_t dataBits) {

@@ -11,8 +11,8 @@
 namespace kov {
 namespace {
 
-constexpr int32_t kBaudRates[kSioBaudCodes] = {300,   600,   1200,  2400,  4800,
-                                               9600,  19200, 38400, 57600, 115200};
+constexpr int32_t kBaudRates[kSioBaudCodes] = {300,  600,   1200,  2400,  4800,
+                                               9600, 19200, 38400, 57600, 115200};
 
 bool QueueSizeValid(int32_t size) { return size > 0 && size <= kMaxSerialQueue; }
 
@@ -111,8 +111,8 @@ int32_t SerialLibrary::Reset(int32_t port, int32_t rxQueueSize, int32_t txQueueS
   const bool owedTxRoom = s.open && s.txRoomWanted;
   if (s.open && CloseOpen(port, caller) < 0) s.open = false;  // opened afresh all the same
   std::string why;
-  const int32_t rc = OpenDevice(port, static_cast<size_t>(rxQueueSize),
-                                static_cast<size_t>(txQueueSize), why);
+  const int32_t rc =
+      OpenDevice(port, static_cast<size_t>(rxQueueSize), static_cast<size_t>(txQueueSize), why);
   s.txRoomWanted = false;
   if (rc < 0) {
     Log(caller, PortName(port) + " cannot open " + DevicePath(port) + ": " + why);
@@ -184,16 +184,15 @@ int32_t SerialLibrary::Apply(int32_t port, SioStep step, const LineSettings& wan
                              const Caller& caller) {
   PortState& s = ports_[port];
   std::string why = "the device is gone";
-  const int32_t rc =
-      s.lost ? kSioHardware : ApplySettings(port, step, s.settings, wanted, why);
+  const int32_t rc = s.lost ? kSioHardware : ApplySettings(port, step, s.settings, wanted, why);
   if (rc != 0) {
     Log(caller, PortName(port) + " cannot set " + DescribeSettings(wanted) + " on " +
                     DevicePath(port) + ": " + why);
     return rc;
   }
   if (DescribeSettings(wanted) != DescribeSettings(s.settings)) {
-    Log(caller, PortName(port) + " set to " + DescribeSettings(wanted) + " (" + DevicePath(port) +
-                    ")");
+    Log(caller,
+        PortName(port) + " set to " + DescribeSettings(wanted) + " (" + DevicePath(port) + ")");
   }
   s.settings = wanted;
   return 0;

@@ -33,9 +33,9 @@ class EventLoop;
 class SerialLease;
 
 // Error codes of the library.
-constexpr int32_t kSioBadPort = -1;       // port number outside 0..7
-constexpr int32_t kSioCannotOpen = -2;    // device missing or busy, port held by another user
-constexpr int32_t kSioNotOpen = -3;       // operation on a port that is not open
+constexpr int32_t kSioBadPort = -1;     // port number outside 0..7
+constexpr int32_t kSioCannotOpen = -2;  // device missing or busy, port held by another user
+constexpr int32_t kSioNotOpen = -3;     // operation on a port that is not open
 constexpr int32_t kSioNoMemory = -4;
 constexpr int32_t kSioBadDefaults = -5;
 constexpr int32_t kSioHardware = -10;

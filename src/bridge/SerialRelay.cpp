@@ -14,7 +14,11 @@ constexpr int kTakeRounds = 8;
 }  // namespace
 
 SerialRelay::SerialRelay(EventLoop& loop, SerialLibrary& serial, int32_t port, Hooks hooks)
-    : PollTimer(loop, kPollMs), loop_(loop), serial_(serial), port_(port), hooks_(std::move(hooks)) {
+    : PollTimer(loop, kPollMs),
+      loop_(loop),
+      serial_(serial),
+      port_(port),
+      hooks_(std::move(hooks)) {
   PollTimer.SetOnTimer([this] { Poll(); });
 }
 

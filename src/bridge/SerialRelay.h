@@ -37,10 +37,10 @@ class TCustomWinSocket;
 
 class SerialRelay {
  public:
-  static constexpr int32_t kQueueSize = 65000;         // serial receive and transmit rings
-  static constexpr int32_t kChunkMax = 64999;          // serial bytes taken per poll step at most
-  static constexpr int64_t kPollMs = 50;               // the poll while bytes are held back
-  static constexpr int32_t kHighWater = 256 * 1024;    // queued towards a slow connection
+  static constexpr int32_t kQueueSize = 65000;       // serial receive and transmit rings
+  static constexpr int32_t kChunkMax = 64999;        // serial bytes taken per poll step at most
+  static constexpr int64_t kPollMs = 50;             // the poll while bytes are held back
+  static constexpr int32_t kHighWater = 256 * 1024;  // queued towards a slow connection
 
   struct Hooks {
     // The connection the bytes go to and come from now; nullptr while there is none.
@@ -110,8 +110,8 @@ class SerialRelay {
   std::unique_ptr<SerialLease> lease_;
   bool moving_ = false;
   bool pollPosted_ = false;
-  std::array<char, kChunkMax> rxChunk_{};     // serial bytes on their way to the connection
-  std::array<char, kQueueSize> txChunk_{};    // connection bytes on their way to the port
+  std::array<char, kChunkMax> rxChunk_{};   // serial bytes on their way to the connection
+  std::array<char, kQueueSize> txChunk_{};  // connection bytes on their way to the port
   AliveToken alive_;
 };
 

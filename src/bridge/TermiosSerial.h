@@ -44,9 +44,9 @@ class TermiosSerial : public SerialLibrary {
 
  private:
   struct Port {
-    int fd = -1;                // -1 once the device went away
-    bool pty = false;           // a pseudo-terminal keeps neither parity nor 7 data bits
-    uint64_t openId = 0;        // tells a reopened port from the one a callback was for
+    int fd = -1;          // -1 once the device went away
+    bool pty = false;     // a pseudo-terminal keeps neither parity nor 7 data bits
+    uint64_t openId = 0;  // tells a reopened port from the one a callback was for
     SerialRing rx;
     SerialRing tx;
     std::unique_ptr<FdWatch> watch;

@@ -19,9 +19,9 @@
 #include "SerialTestSupport.h"
 #include "bridge/BridgeClientChanel.h"
 #include "bridge/Bridges.h"
-#include "tests/support/MemorySerial.h"
 #include "config/ConfigFile.h"
 #include "event/EventLoop.h"
+#include "tests/support/MemorySerial.h"
 
 namespace kov::linktest {
 

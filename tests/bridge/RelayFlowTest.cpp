@@ -45,7 +45,8 @@ class RelayFlow : public linktest::LinkTest, public ::testing::WithParamInterfac
   }
   // The program's end of the connection.
   TCustomWinSocket& Connection() {
-    if (GetParam() == Holder::Channel) return bridges.Channel(kPort).Server.Socket().ConnectionAt(0);
+    if (GetParam() == Holder::Channel)
+      return bridges.Channel(kPort).Server.Socket().ConnectionAt(0);
     return link.Socket.Socket();
   }
   SerialRelay& Relay() {

@@ -89,8 +89,7 @@ TEST_F(SerialLeaseTest, OpenStopsAtTheFirstFailingStepAndNamesIt) {
   serial.Unplug(0);
   EXPECT_EQ(lease->Open(kSetup, &failed), kSioCannotOpen);
   EXPECT_EQ(failed, SioStep::Reset);
-  EXPECT_EQ(log.Count("COM1 cannot open memory:COM1: No such file or directory"), 1u)
-      << log.All();
+  EXPECT_EQ(log.Count("COM1 cannot open memory:COM1: No such file or directory"), 1u) << log.All();
 }
 
 TEST_F(SerialLeaseTest, ALostDeviceDeliversItsLastBytesThenTheLossAndComesBack) {

@@ -128,9 +128,9 @@ TEST_F(SerialMemory, RecordsWhatReachedTheDevice) {
   EXPECT_EQ(serial.DataBits(0), 8);
   EXPECT_EQ(serial.BaudCode(0), 9);
   EXPECT_EQ(serial.RxQueueSize(0), 65000);
-  EXPECT_EQ(serial.Calls(), (std::vector<std::string>{"SioReset(0,65000,65000)=0",
-                                                      "SioParms(0,2,0,8)=0", "SioBaud(0,9)=0",
-                                                      "SioDone(0)=0"}));
+  EXPECT_EQ(serial.Calls(),
+            (std::vector<std::string>{"SioReset(0,65000,65000)=0", "SioParms(0,2,0,8)=0",
+                                      "SioBaud(0,9)=0", "SioDone(0)=0"}));
   EXPECT_EQ(log.Count("COM1 set to 115200 8E1 (memory:COM1)"), 1u) << log.All();
 }
 

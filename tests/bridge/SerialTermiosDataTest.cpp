@@ -72,9 +72,13 @@ class SerialTermiosData : public ::testing::Test {
   std::function<void()> onRx;
   std::function<void()> onRoom;
   int lostEvents = 0;
-  std::unique_ptr<SerialLease> lease =
-      serial->Lease(0, {[this] { if (onRx) onRx(); }, [this] { if (onRoom) onRoom(); },
-                        [this] { ++lostEvents; }});
+  std::unique_ptr<SerialLease> lease = serial->Lease(0, {[this] {
+                                                           if (onRx) onRx();
+                                                         },
+                                                         [this] {
+                                                           if (onRoom) onRoom();
+                                                         },
+                                                         [this] { ++lostEvents; }});
   std::string received;
   std::string outgoing;
   size_t putOffset = 0;
@@ -88,11 +92,11 @@ TEST_F(SerialTermiosData, EveryByteValueGoesBothWaysUnchanged) {
 
   int rxEvents = 0;
   SetEvents({[&] {
-                          ++rxEvents;
-                          EXPECT_GT(lease->SioRxQue(), 0) << "the ring is filled first";
-                          TakeAll();
-                        },
-                        nullptr});
+               ++rxEvents;
+               EXPECT_GT(lease->SioRxQue(), 0) << "the ring is filled first";
+               TakeAll();
+             },
+             nullptr});
   pty.Send(all);
   ASSERT_TRUE(loop.RunUntil([&] { return received.size() >= all.size(); }));
   EXPECT_EQ(received, all);
@@ -116,9 +120,9 @@ TEST_F(SerialTermiosData, AMegabyteEachWayArrivesWholeAndInOrder) {
   outgoing = PatternBytes(1 << 20, 11);
   int roomEvents = 0;
   SetEvents({nullptr, [&] {
-                          ++roomEvents;
-                          PutMore();
-                        }});
+               ++roomEvents;
+               PutMore();
+             }});
   PutMore();
   EXPECT_LT(putOffset, outgoing.size()) << "a megabyte does not fit at once";
   ASSERT_TRUE(loop.RunUntil([&] { return pty.Received().size() >= outgoing.size(); }, 30000))
@@ -142,11 +146,11 @@ TEST_F(SerialTermiosData, AFullReceiveRingHoldsTheDeviceBackInsteadOfLosingBytes
 
   // Now taken as they come, in small bites.
   SetEvents({[&] {
-                          char bite[300];
-                          int32_t n = lease->SioGets(bite, sizeof bite);
-                          if (n > 0) received.append(bite, n);
-                        },
-                        nullptr});
+               char bite[300];
+               int32_t n = lease->SioGets(bite, sizeof bite);
+               if (n > 0) received.append(bite, n);
+             },
+             nullptr});
   char bite[300];
   received.append(bite, lease->SioGets(bite, sizeof bite));
   ASSERT_TRUE(loop.RunUntil(
@@ -198,9 +202,9 @@ TEST_F(SerialTermiosData, RoomIsReportedOnceHalfTheRingIsFree) {
   int roomEvents = 0;
   int32_t freeAtEvent = -1;
   SetEvents({nullptr, [&] {
-                          ++roomEvents;
-                          freeAtEvent = lease->SioTxFree();
-                        }});
+               ++roomEvents;
+               freeAtEvent = lease->SioTxFree();
+             }});
   pty.SetReading(false);
   outgoing = PatternBytes(400000, 9);
   PutMore();
@@ -254,13 +258,13 @@ TEST_F(SerialTermiosData, CallbacksMayCloseReopenOrDestroyTheLayer) {
   Open();
   int reopenings = 0;
   SetEvents({[&] {
-                          if (reopenings++ == 0) {
-                            EXPECT_EQ(lease->SioReset(65000, 65000), 0);
-                          } else {
-                            TakeAll();
-                          }
-                        },
-                        nullptr});
+               if (reopenings++ == 0) {
+                 EXPECT_EQ(lease->SioReset(65000, 65000), 0);
+               } else {
+                 TakeAll();
+               }
+             },
+             nullptr});
   pty.Send("x");
   ASSERT_TRUE(loop.RunUntil([&] { return reopenings == 1; }));
   pty.Send("after");
@@ -282,8 +286,7 @@ TEST_F(SerialTermiosData, AHungUpDeviceIsLeftAloneWithoutSpinning) {
   const int held = OpenDescriptors();
   ASSERT_TRUE(loop.RunUntil([&] { return lostEvents == 1; }));
   EXPECT_TRUE(serial->DeviceAway(0));
-  EXPECT_EQ(log.Count("COM1 device " + pty.SlavePath() + " went away (hang-up)"), 1u)
-      << log.All();
+  EXPECT_EQ(log.Count("COM1 device " + pty.SlavePath() + " went away (hang-up)"), 1u) << log.All();
   EXPECT_EQ(OpenDescriptors(), held - 1) << "the device's descriptor is closed at once";
 
   double before = CpuSeconds();

@@ -4,11 +4,11 @@
 #include <QMetaObject>
 
 #include "app/Application.h"
+#include "app/StatusSource.h"
 #include "bridge/SerialLibrary.h"
 #include "config/ConfigFile.h"
 #include "event/Log.h"
 #include "gui/FormStatus.h"
-#include "app/StatusSource.h"
 
 namespace kov {
 namespace {

@@ -41,8 +41,7 @@ bool MemorySerial::Failing(const char* operation, int32_t port, int32_t& code) c
   return true;
 }
 
-void MemorySerial::Record(const char* operation, std::initializer_list<int32_t> args,
-                          int32_t rc) {
+void MemorySerial::Record(const char* operation, std::initializer_list<int32_t> args, int32_t rc) {
   std::string text = std::string(operation) + "(";
   const char* separator = "";
   for (int32_t arg : args) {

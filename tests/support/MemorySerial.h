@@ -95,7 +95,7 @@ class MemorySerial : public SerialLibrary {
  private:
   struct Line {
     bool open = false;
-    bool gone = false;      // the device went away while the port was open
+    bool gone = false;  // the device went away while the port was open
     bool unplugged = false;
     uint64_t openId = 0;
     int32_t rxSize = 0;
