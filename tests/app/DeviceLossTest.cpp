@@ -187,6 +187,9 @@ TEST_F(DeviceLossProgram, TheLinksPortHealsAndStopOrStartLeaveTheLinkAlone) {
       EXPECT_EQ(Command(console, "Start 2"),
                 "Start 2\r\nSerCommError: Cannot open port !\n\r\n\r" + kPrompt);
       ExpectBothWays(link, com2, "after Start");
+      EXPECT_EQ(program->LogCount("COM2: bridge cannot open, the port is held by the remote server "
+                                  "link"),
+                1u);
     }
 
     // The link's device goes away: the server has its last bytes, the link ends, the console

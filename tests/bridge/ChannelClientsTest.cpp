@@ -140,37 +140,6 @@ TEST_F(ChannelClients, DataFromTheClientRestartsTheCountdown) {
   EXPECT_EQ(client->ReadUntilClosed(loop), kB02);
 }
 
-TEST_F(ChannelClients, BytesGoBothWaysWithZeroBytesWhole) {
-  auto client = Bridge();
-  const std::string up("hello\0world", 11);
-  client->Send(loop, up);
-  EXPECT_TRUE(loop.RunUntil([&] { return channel->CountTx == 11; }));
-  EXPECT_EQ(serial.TakeWritten(0), up);
-
-  // A chunk of five bytes whose third is zero arrives whole.
-  const std::string down("ab\0cd", 5);
-  serial.Feed(0, down);
-  EXPECT_EQ(client->ReadExactly(loop, 5), down);
-  EXPECT_EQ(channel->CountRx, 5);
-  EXPECT_EQ(client->Settle(loop), "");
-}
-
-TEST_F(ChannelClients, SerialBytesArriveWithoutAnyTimer) {
-  auto client = Bridge();
-  serial.Feed(0, "x");
-  EXPECT_EQ(client->ReadExactly(loop, 1), "x");
-  EXPECT_EQ(loop.NowMs(), 0);  // the manual clock never moved: no poll timer ran
-}
-
-TEST_F(ChannelClients, ChunksLargerThanOnePollArriveInOrder) {
-  auto client = Bridge();
-  const std::string bytes = Pattern(200000);
-  serial.Feed(0, bytes);
-  const std::string got = client->ReadExactly(loop, bytes.size());
-  EXPECT_EQ(Difference(got, bytes), "equal");
-  EXPECT_EQ(channel->CountRx, 200000);
-}
-
 TEST_F(ChannelClients, SerialBytesWaitInThePortForTheNextClient) {
   serial.Feed(0, "abc");
   for (int i = 0; i < 5; ++i) loop.RunOnce(1);

@@ -2,7 +2,6 @@
 // them at a time, and only its holder opens, closes or hears it.
 #include <gtest/gtest.h>
 
-#include "ChannelTestSupport.h"
 #include "LinkTestSupport.h"
 
 namespace kov::linktest {
@@ -39,36 +38,6 @@ TEST_F(LinkTest, LinkAndLocalChannelTakeTurnsHoldingThePort) {
   EXPECT_EQ(server2->ReadExactly(loop, 5), "again");
   EXPECT_EQ(loop.NowMs(), 0) << "every byte went at once, none waited for a poll";
   EXPECT_EQ(console, (std::vector<std::string>{kOk, kOk}));
-}
-
-TEST_F(LinkTest, StopAndStartOfTheLinksPortLeaveTheLinkAlone) {
-  StopChannels();
-  auto peer = ConnectLinked();
-  TBridgeChanel& channel = bridges.Channel(kPort);
-  const int tcpPort = config.Ports[kPort].TcpPort;
-
-  // What Stop 3 does: the channel closes, and the port it does not hold stays the link's.
-  EXPECT_EQ(channel.Close(), 0);
-  EXPECT_TRUE(serial.IsOpen(kPort));
-  // What Start 3 does: the channel cannot open a port the link holds.
-  EXPECT_EQ(channel.Open(9, 2, tcpPort), kSioCannotOpen);
-  EXPECT_EQ(channel.Opened, 0);
-  EXPECT_FALSE(chantest::Listening(tcpPort));
-  EXPECT_EQ(log.Count("COM3: bridge cannot open, the port is held by the remote server link"), 1u)
-      << log.All();
-
-  // The link carries on both ways.
-  peer->Send(loop, "from server");
-  std::string written;
-  loop.RunUntil([&] {
-    written += serial.TakeWritten(kPort);
-    return written.size() >= 11;
-  });
-  EXPECT_EQ(written, "from server");
-  serial.Feed(kPort, "from device");
-  EXPECT_EQ(peer->ReadExactly(loop, 11), "from device");
-  EXPECT_EQ(link.Connected, 1);
-  EXPECT_EQ(console, std::vector<std::string>{kOk});
 }
 
 }  // namespace

@@ -58,6 +58,33 @@ class RelayFlow : public linktest::LinkTest, public ::testing::WithParamInterfac
   }
 };
 
+TEST_P(RelayFlow, BytesGoBothWaysWholeAndAtOnce) {
+  auto peer = Bridge();
+  const std::string up = PatternBytes(300000, 7);
+  ASSERT_NE(up.find('\0'), std::string::npos);
+  peer->Send(loop, up);
+  std::string written;
+  loop.RunUntil([&] {
+    written += serial.TakeWritten(kPort);
+    return written.size() >= up.size();
+  });
+  EXPECT_EQ(Difference(written, up), "equal");
+
+  // Small pieces go out one by one, zero bytes included; more than a ring goes out in order.
+  std::string down;
+  for (const std::string& piece :
+       {std::string("\0", 1), std::string("ab\0", 3), std::string("z"), PatternBytes(200000, 3)}) {
+    serial.Feed(kPort, piece);
+    EXPECT_EQ(Difference(peer->ReadExactly(loop, piece.size()), piece), "equal");
+    down += piece;
+  }
+  EXPECT_EQ(loop.NowMs(), 0) << "delivered without waiting for the poll";
+  if (GetParam() == Holder::Channel) {
+    EXPECT_EQ(bridges.Channel(kPort).CountTx, static_cast<int32_t>(up.size()));
+    EXPECT_EQ(bridges.Channel(kPort).CountRx, static_cast<int32_t>(down.size()));
+  }
+}
+
 TEST_P(RelayFlow, SlowSerialLineHoldsTheConnectionBack) {
   constexpr size_t kRing = 1000;
   serial.SetTxCapacity(kPort, kRing);
