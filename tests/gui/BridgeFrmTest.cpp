@@ -7,7 +7,7 @@
 #include <QScreen>
 
 #include "app/Application.h"
-#include "bridge/MemorySerial.h"
+#include "tests/support/MemorySerial.h"
 #include "gui/Artwork.h"
 #include "gui/BridgeFrm.h"
 #include "gui/Dialogs.h"
