@@ -16,6 +16,7 @@
 #include "bridge/TermiosSerial.h"
 #include "event/EventLoop.h"
 #include "event/Log.h"
+#include "event/LogRateLimit.h"
 #include "gui/Artwork.h"
 #include "gui/BridgeFrm.h"
 #include "gui/Dialogs.h"
@@ -59,6 +60,7 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(kov::MakeAppIcon());
 
   kov::EventLoop loop;
+  kov::LogRateLimit logLimit(loop);
   // Before any port or socket is opened: one program per working directory.
   kov::DirectoryClaim claim(loop, ".");
   if (!claim.Held()) {
@@ -72,7 +74,7 @@ int main(int argc, char** argv) {
   kov::QtLoopDriver driver(loop);
   kov::TErrorBoxes errorBoxes([&driver] { return !driver.Busy(); });
   loop.SetErrorHandler([&](const std::string& message) {
-    kov::Log("error: " + kov::ErrorBoxText(message));
+    kov::LogError("error: " + kov::ErrorBoxText(message));
     errorBoxes.Report(message);
   });
   kov::TermiosSerial serial(loop, kov::LoadPortPaths(kov::FindPortPathsFile()));
