@@ -1,13 +1,12 @@
 #include "terminal/ConsoleSession.h"
 
-#include <algorithm>
-
 #include "config/ConfigFile.h"
 #include "config/ResultCodes.h"
 #include "config/StringHandle.h"
 #include "event/Log.h"
 #include "terminal/CommandTable.h"
 #include "terminal/Listings.h"
+#include "terminal/LoginGuard.h"
 #include "terminal/Messages.h"
 #include "terminal/Parser.h"
 
@@ -22,32 +21,62 @@ constexpr char kBlank = 32;
 
 }  // namespace
 
-ConsoleSession::ConsoleSession(const TConfigFile& config, const ConsoleActions& console,
-                               CommandTable& commands)
-    : config_(config), console_(console), commands_(commands) {}
+ConsoleSession::ConsoleSession(EventLoop& loop, const TConfigFile& config,
+                               const ConsoleActions& console, CommandTable& commands,
+                               LoginGuard& guard)
+    : config_(config),
+      console_(console),
+      commands_(commands),
+      guard_(guard),
+      pause_(loop, kWrongPasswordPauseMs, [this] { AnswerWrongLine(); }) {}
 
 void ConsoleSession::Begin() {
   Active = 1;
   LoggedIn = 0;
   PasswordChangeMode = 0;
-  FailedLogins = 0;
   LineBuffer.clear();
+  waiting_.clear();
+  ++session_;
   console_.Send(std::string("\xFF\xFE\x01", 3));
   console_.Send(GreetingText());
 }
 
-// The line, the mode and the count stay as they are until the next Begin.
+// The line and the mode stay as they are until the next Begin.
 void ConsoleSession::End() {
   Active = 0;
   LoggedIn = 0;
+  waiting_.clear();
+  holding_ = false;
 }
 
 void ConsoleSession::Input(const std::string& chunk) {
-  const size_t count = std::min(chunk.size(), kMaxChunk);
-  for (size_t k = 0; k < count; ++k) {
+  if (chunk.empty()) return;
+  waiting_.push_back(chunk.substr(0, kMaxChunk));
+  if (waiting_.size() >= kMaxWaitingChunks && !holding_) {
+    holding_ = true;
+    console_.HoldInput(true);
+  }
+  HandleWaiting();
+}
+
+void ConsoleSession::HandleWaiting() {
+  while (Active == 1 && !waiting_.empty() && !Pausing()) {
+    std::string chunk = std::move(waiting_.front());
+    waiting_.pop_front();
+    const size_t stop = HandleChunk(chunk);
+    if (Pausing() && stop < chunk.size()) waiting_.push_front(chunk.substr(stop));
+  }
+  if (holding_ && waiting_.empty()) {
+    holding_ = false;
+    console_.HoldInput(false);
+  }
+}
+
+size_t ConsoleSession::HandleChunk(const std::string& chunk) {
+  for (size_t k = 0; k < chunk.size(); ++k) {
     // Exit, the last wrong password or a console that went away ends the session: the rest of
     // the chunk is dropped.
-    if (Active != 1) return;
+    if (Active != 1) break;
     const char c = chunk[k];
     if (c == kBackspace) {
       if (!LineBuffer.empty()) {
@@ -60,26 +89,27 @@ void ConsoleSession::Input(const std::string& chunk) {
       console_.Send("\n\r");
       console_.Send(ErrorReport(kErrNotCommand));
       LineBuffer.clear();
-      return;
+      break;
     }
     Echo(c);
     LineBuffer.push_back(c);
     if (c != kLf) continue;
     if (LoggedIn == 0) {
-      CheckPassword();
-      continue;
+      if (CheckPassword()) continue;
+      return k + 1;
     }
     if (PasswordChangeMode == 1) {
       ParsePasswordLine();
-      return;
+      break;
     }
     if (LineBuffer.size() == 2) {  // an empty line
       LineBuffer.clear();
       console_.Send(kPrompt);
-      return;
+      break;
     }
     ParseCommandLine();
   }
+  return chunk.size();
 }
 
 void ConsoleSession::ExecuteCommand(int32_t number, const std::string& P1, const std::string& P2) {
@@ -99,27 +129,40 @@ void ConsoleSession::Echo(char c) {
   console_.Send(std::string(1, c));
 }
 
-// The line matches when it is the configured password followed by CR (its CR LF end).
-void ConsoleSession::CheckPassword() {
+// The line matches when it is the configured password followed by CR (its CR LF end). A wrong
+// line counts at once, so that leaving during the pause does not take it back.
+bool ConsoleSession::CheckPassword() {
   const bool match = MatchesLine(LineBuffer, config_.Password) == 0;
   LineBuffer.clear();
-  if (match) {
-    console_.Send(std::string("\n\r\n\r") + kPrompt);
-    LoggedIn = 1;
-    PasswordChangeMode = 0;
-    Log("Configuration console login from " + RemoteAddress);
+  if (!match) {
+    lockOutPending_ = guard_.Wrong(RemoteAddress);
+    answerTo_ = session_;
+    pause_.SetEnabled(true);
+    return false;
+  }
+  console_.Send(std::string("\n\r\n\r") + kPrompt);
+  LoggedIn = 1;
+  PasswordChangeMode = 0;
+  const int32_t wrong = guard_.Accepted();
+  std::string after;
+  if (wrong > 0) after = " after " + std::to_string(wrong) + (wrong > 1 ? " wrong passwords" : " wrong password");
+  Log("Configuration console login from " + RemoteAddress + after);
+  return true;
+}
+
+void ConsoleSession::AnswerWrongLine() {
+  pause_.SetEnabled(false);
+  // A console that connected meanwhile gets no answer to a line it did not type.
+  const bool typedHere = Active == 1 && answerTo_ == session_;
+  if (typedHere) console_.Send("\n\rPassword:");
+  if (lockOutPending_) {
+    lockOutPending_ = false;
+    if (typedHere) console_.Send("\n\r\n\r  Good Bye...\n\r");
+    guard_.LockOut();
+    console_.Close(LoginGuard::kLockOutMs);
     return;
   }
-  console_.Send("\n\rPassword:");
-  ++FailedLogins;
-  Log("Configuration console wrong password " + std::to_string(FailedLogins) + " from " +
-      RemoteAddress);
-  if (FailedLogins >= kMaxFailedLogins) {
-    console_.Send("\n\r\n\r  Good Bye...\n\r");
-    Log("Configuration console locked for " + std::to_string(kLockOutMs) + " ms after " +
-        std::to_string(FailedLogins) + " wrong passwords from " + RemoteAddress);
-    console_.Close(kLockOutMs);
-  }
+  HandleWaiting();
 }
 
 void ConsoleSession::ParseCommandLine() {

@@ -18,13 +18,13 @@ constexpr const char* kTerminatedText = "\n\r\n\rProgram KOV Bridge terminated !
 }  // namespace
 
 TBridgeTerminal::TBridgeTerminal(EventLoop& loop, TConfigFile& config)
-    : loop_(loop),
-      config_(config),
+    : config_(config),
       actions_{[this](const std::string& text) { SendToConsole(text); },
+               [this](bool hold) { HoldInput(hold); },
                [this](int64_t delayMs) { CloseConsole(delayMs); }},
       listener_(loop, config),
       commands_(config, actions_),
-      session_(config, actions_, commands_),
+      session_(loop, config, actions_, commands_, guard_),
       IdleTimer(loop, kIdleMs, [this] { IdleTimeout(); }) {
   Server.OnGetSocket = [this](TServerWinSocket&, int32_t handle) { GetSocket(handle); };
   Server.OnClientConnect = [this](TServerWinSocket&, TCustomWinSocket& s) { ClientConnect(s); };
@@ -89,6 +89,11 @@ void TBridgeTerminal::ExecuteCommand(int32_t number, const std::string& P1,
 void TBridgeTerminal::CloseConsole(int64_t delayMs) {
   EndSession();
   listener_.Restart(delayMs);
+}
+
+void TBridgeTerminal::HoldInput(bool hold) {
+  TServerWinSocket& list = Server.Socket();
+  if (list.ConnectionCount() >= 1) list.ConnectionAt(0).SetReadPaused(hold);
 }
 
 // ---------------------------------------------------------------------------------------------

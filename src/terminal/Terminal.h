@@ -6,6 +6,7 @@
 //
 //   ConsoleListener   listening, restarts, the service port's default and fallbacks
 //   ConsoleSession    greeting, echo, line editing, login, lines to the command table
+//   LoginGuard        wrong passwords counted across connections, the lock-out
 //   CommandTable      command numbers to the commands of StoreCommands, ChannelCommands and
 //                     LinkCommands
 //
@@ -23,6 +24,7 @@
 #include "terminal/ConsoleActions.h"
 #include "terminal/ConsoleListener.h"
 #include "terminal/ConsoleSession.h"
+#include "terminal/LoginGuard.h"
 
 namespace kov {
 
@@ -32,18 +34,19 @@ class TBridgeClientChanel;
 
 class TBridgeTerminal {
   // The parts, first so that they exist before the views on them below.
-  EventLoop& loop_;
   TConfigFile& config_;
   ConsoleActions actions_;
   ConsoleListener listener_;
   CommandTable commands_;
+  LoginGuard guard_;
   ConsoleSession session_;
 
  public:
   static constexpr int64_t kIdleMs = 180000;  // console dropped after this long without input
   static constexpr int64_t kRestartMs = ConsoleListener::kRestartMs;
-  static constexpr int64_t kLockOutMs = ConsoleSession::kLockOutMs;
-  static constexpr int32_t kMaxFailedLogins = ConsoleSession::kMaxFailedLogins;
+  static constexpr int64_t kLockOutMs = LoginGuard::kLockOutMs;
+  static constexpr int32_t kMaxFailedLogins = LoginGuard::kMaxFailedLogins;
+  static constexpr int64_t kWrongPasswordPauseMs = ConsoleSession::kWrongPasswordPauseMs;
   static constexpr size_t kMaxChunk = ConsoleSession::kMaxChunk;
   static constexpr size_t kMaxLine = ConsoleSession::kMaxLine;
   static constexpr size_t kMaxAddress = ConsoleSession::kMaxAddress;
@@ -84,7 +87,7 @@ class TBridgeTerminal {
   const uint8_t& LoggedIn = session_.LoggedIn;
   const uint8_t& PasswordChangeMode = session_.PasswordChangeMode;
   const std::string& LineBuffer = session_.LineBuffer;
-  const int32_t& FailedLogins = session_.FailedLogins;
+  const int32_t& FailedLogins = guard_.FailedLogins;  // wrong lines since the last reset
   const std::string& RemoteAddress = session_.RemoteAddress;
 
   Timer IdleTimer;
@@ -100,6 +103,8 @@ class TBridgeTerminal {
 
   // Ends the session and closes the listener, dropping the console, for delayMs.
   void CloseConsole(int64_t delayMs);
+  // Stops or resumes reading the console's connection.
+  void HoldInput(bool hold);
 
   int32_t firstClientHandle_ = -1;   // the latest connection accepted with none held
   int32_t secondClientHandle_ = -1;  // the latest connection accepted with one held

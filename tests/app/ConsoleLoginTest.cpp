@@ -1,0 +1,127 @@
+// Password guessing against the real headless program: wrong lines count across connections,
+// each is answered after a pause that does not hold up bridged clients, and the fourth in all
+// locks the console out.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "config/ConfigFile.h"
+#include "tests/support/Program.h"
+#include "tests/support/Pty.h"
+#include "tests/support/TcpClient.h"
+#include "tests/support/TempDir.h"
+
+namespace kov {
+namespace {
+
+const std::string kPrompt = "\n\rPassword:";
+const std::string kGoodBye = "\n\r\n\r  Good Bye...\n\r";
+const std::string kB01("\nB01S00A3\r\vB01S00A3\r", 20);
+
+// The program with the default password, COM1 a pseudo-terminal bridged on a TCP port of its own.
+class ConsoleLoginTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    consolePort = FreeTcpPort();
+    com1Port = FreeTcpPort();
+    dir.Write("BridgePorts.conf", "COM1=" + com1.Path() + "\n");
+    TConfigFile config(dir.Path("BridgeConfig.sys"));
+    config.ServicePort = std::to_string(consolePort);
+    config.Ports[0].TcpPort = com1Port;
+    config.Ports[0].Active = 1;
+    ASSERT_EQ(config.Save(), 0);
+    program = std::make_unique<Program>(ProgramPath("kovbridge"), dir.Root());
+    ASSERT_TRUE(program->WaitForLog("listening on TCP port " + std::to_string(com1Port)));
+    ASSERT_TRUE(program->WaitForLog("console listening on port " + std::to_string(consolePort)))
+        << program->Stderr();
+  }
+  void TearDown() override {
+    program->Signal(SIGTERM);
+    EXPECT_EQ(program->Wait(), 0) << program->Stderr();
+  }
+
+  // A console connection that has its greeting.
+  std::unique_ptr<TcpClient> Console() {
+    auto console = std::make_unique<TcpClient>();
+    EXPECT_TRUE(console->Connect(consolePort));
+    const std::string greeting = console->ReadUntil("Password:");
+    EXPECT_EQ(greeting.substr(greeting.size() - 9), "Password:") << greeting;
+    return console;
+  }
+  // Types a wrong line on each of count connections, closing each after the answer.
+  void WrongLinesEachOnANewConnection(int count) {
+    for (int i = 1; i <= count; ++i) {
+      auto console = Console();
+      console->Send("XYZ\r\n");
+      EXPECT_EQ(console->ReadUntil(kPrompt), "***" + kPrompt) << i;
+    }
+  }
+  size_t LogCount(const std::string& part) const {
+    const std::string log = program->Stderr();
+    size_t count = 0;
+    for (size_t at = log.find(part); at != std::string::npos; at = log.find(part, at + 1)) ++count;
+    return count;
+  }
+
+  TempDir dir;
+  Pty com1;
+  int consolePort = 0;
+  int com1Port = 0;
+  std::unique_ptr<Program> program;
+};
+
+// A guesser that reconnects after every wrong line gains nothing: the fourth in all locks out.
+TEST_F(ConsoleLoginTest, ReconnectingGuesserIsLockedOutAtTheFourthWrongLine) {
+  WrongLinesEachOnANewConnection(3);
+  auto console = Console();
+  console->Send("ABC\r\n");
+  std::string last;
+  EXPECT_TRUE(console->WaitClosed(5000, &last));
+  EXPECT_EQ(last, "***" + kPrompt + kGoodBye);
+  TcpClient refused;
+  EXPECT_FALSE(refused.Connect(consolePort)) << "the console is locked out";
+  EXPECT_EQ(LogCount("wrong password from"), 1u) << program->Stderr();
+  EXPECT_EQ(LogCount("locked for 180000 ms after 4 wrong passwords from 127.0.0.1 (4)"), 1u)
+      << program->Stderr();
+}
+
+TEST_F(ConsoleLoginTest, CorrectPasswordAfterThreeWrongStartsTheCountAfresh) {
+  WrongLinesEachOnANewConnection(3);
+  {
+    auto console = Console();
+    console->Send("PZQ\r\n");
+    EXPECT_EQ(console->ReadUntil("Bridge:\\>"), "***\n\r\n\rBridge:\\>");
+  }
+  // A wrong line on a later connection is the first of a new count, not the fourth.
+  auto console = Console();
+  console->Send("XYZ\r\n");
+  EXPECT_EQ(console->ReadUntil(kPrompt), "***" + kPrompt);
+  EXPECT_FALSE(console->WaitClosed(200));
+  console->Send("PZQ\r\n");
+  EXPECT_EQ(console->ReadUntil("Bridge:\\>"), "***\n\r\n\rBridge:\\>");
+  EXPECT_TRUE(program->WaitForLog("login from 127.0.0.1 after 1 wrong password"));
+  EXPECT_EQ(LogCount("login from 127.0.0.1 after 3 wrong passwords"), 1u) << program->Stderr();
+}
+
+// While a wrong line waits for its answer, the loop goes on bridging.
+TEST_F(ConsoleLoginTest, PausedAnswerKeepsBridgedClientsServed) {
+  TcpClient client;
+  ASSERT_TRUE(client.Connect(com1Port));
+  EXPECT_EQ(client.ReadExactly(20), kB01);
+  auto console = Console();
+  console->Send("XYZ\r\n");
+  EXPECT_EQ(console->ReadExactly(3), "***");
+  // Both ways through COM1 before the answer comes.
+  ASSERT_TRUE(client.Send("ping"));
+  EXPECT_EQ(com1.ReadExactly(4), "ping");
+  ASSERT_TRUE(com1.Write("pong"));
+  EXPECT_EQ(client.ReadExactly(4), "pong");
+  EXPECT_EQ(console->ReadFor(20), "") << "answered before the bridged exchange";
+  EXPECT_EQ(console->ReadUntil(kPrompt), kPrompt);
+}
+
+}  // namespace
+}  // namespace kov
