@@ -8,10 +8,13 @@
 //   flag 1: log in before the first chunk; flag 2: empty configured password; flag 4: chunks
 //   arrive while a pause runs (the clock moves on only after the last one).
 // A session that a chunk ends (Exit, four wrong passwords) is begun again for the next chunk.
+//   flag 8: instead, the chunks go to the Telnet login filter alone, which must type and answer
+//   the same whether it reads them as they come or all at once.
 #include <stdlib.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "config/ConfigFile.h"
 #include "event/EventLoop.h"
@@ -19,6 +22,7 @@
 #include "terminal/CommandTable.h"
 #include "terminal/ConsoleSession.h"
 #include "terminal/LoginGuard.h"
+#include "terminal/TelnetLoginFilter.h"
 
 namespace {
 
@@ -84,10 +88,47 @@ void RunSession(const uint8_t* data, size_t size) {
   }
 }
 
+// What the filter types and answers, reading the chunks in turn.
+std::string FilterTranscript(const std::vector<std::string>& chunks) {
+  std::string transcript;
+  kov::TelnetLoginFilter filter([&](const std::string& answer) { transcript += answer; });
+  std::string typed;
+  for (const std::string& chunk : chunks) {
+    size_t at = 0;
+    while (at < chunk.size()) {
+      const size_t read = filter.Read(chunk.data() + at, chunk.size() - at, [&](char c) {
+        typed += c;
+        return true;
+      });
+      if (read == 0) __builtin_trap();  // no progress
+      at += read;
+    }
+  }
+  return typed + '|' + transcript;
+}
+
+void RunFilter(const uint8_t* data, size_t size) {
+  std::vector<std::string> chunks;
+  std::string all;
+  size_t at = 1;
+  while (at < size) {
+    const size_t length = data[at++];
+    const size_t take = length < size - at ? length : size - at;
+    chunks.emplace_back(reinterpret_cast<const char*>(data + at), take);
+    all += chunks.back();
+    at += take;
+  }
+  if (FilterTranscript(chunks) != FilterTranscript({all})) __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
+  if (data[0] & 8) {
+    RunFilter(data, size);
+    return 0;
+  }
   RunSession(data, size);
   // Drop the schedule entries of the timers that went with the session.
   Loop().NextTimeoutMs();

@@ -28,6 +28,7 @@ ConsoleSession::ConsoleSession(EventLoop& loop, const TConfigFile& config,
       console_(console),
       commands_(commands),
       guard_(guard),
+      telnet_([this](const std::string& answer) { console_.Send(answer); }),
       pause_(loop, kWrongPasswordPauseMs, [this] { AnswerWrongLine(); }) {}
 
 void ConsoleSession::Begin() {
@@ -36,6 +37,7 @@ void ConsoleSession::Begin() {
   PasswordChangeMode = 0;
   LineBuffer.clear();
   waiting_.clear();
+  telnet_.Reset();
   ++session_;
   console_.Send(std::string("\xFF\xFE\x01", 3));
   console_.Send(GreetingText());
@@ -51,7 +53,7 @@ void ConsoleSession::End() {
 
 void ConsoleSession::Input(const std::string& chunk) {
   if (chunk.empty()) return;
-  waiting_.push_back(chunk.substr(0, kMaxChunk));
+  waiting_.push_back({chunk.substr(0, kMaxChunk), chunk.size() > kMaxChunk});
   if (waiting_.size() >= kMaxWaitingChunks && !holding_) {
     holding_ = true;
     console_.HoldInput(true);
@@ -61,10 +63,14 @@ void ConsoleSession::Input(const std::string& chunk) {
 
 void ConsoleSession::HandleWaiting() {
   while (Active == 1 && !waiting_.empty() && !Pausing()) {
-    std::string chunk = std::move(waiting_.front());
+    Chunk chunk = std::move(waiting_.front());
     waiting_.pop_front();
-    const size_t stop = HandleChunk(chunk);
-    if (Pausing() && stop < chunk.size()) waiting_.push_front(chunk.substr(stop));
+    const size_t stop = HandleChunk(chunk.Bytes);
+    if (Pausing() && stop < chunk.Bytes.size()) {
+      waiting_.push_front({chunk.Bytes.substr(stop), chunk.Cut});
+    } else if (chunk.Cut) {
+      telnet_.Drop();  // a command begun at the cut is not continued by the next chunk
+    }
   }
   if (holding_ && waiting_.empty()) {
     holding_ = false;
@@ -73,43 +79,58 @@ void ConsoleSession::HandleWaiting() {
 }
 
 size_t ConsoleSession::HandleChunk(const std::string& chunk) {
-  for (size_t k = 0; k < chunk.size(); ++k) {
-    // Exit, the last wrong password or a console that went away ends the session: the rest of
-    // the chunk is dropped.
-    if (Active != 1) break;
-    const char c = chunk[k];
-    if (c == kBackspace) {
-      if (!LineBuffer.empty()) {
-        LineBuffer = DeleteLastChar(LineBuffer);
-        console_.Send("\b \b");
-      }
-      continue;
-    }
-    if (LineBuffer.size() >= kMaxLine) {
-      console_.Send("\n\r");
-      console_.Send(ErrorReport(kErrNotCommand));
-      LineBuffer.clear();
-      break;
-    }
-    Echo(c);
-    LineBuffer.push_back(c);
-    if (c != kLf) continue;
+  size_t k = 0;
+  while (k < chunk.size() && Active == 1) {
+    After after = After::Next;
     if (LoggedIn == 0) {
-      if (CheckPassword()) continue;
-      return k + 1;
+      // Until a password line is accepted the console reads Telnet, a line at a time.
+      k += telnet_.Read(chunk.data() + k, chunk.size() - k, [&](char c) {
+        after = Type(c);
+        return after == After::Next;
+      });
+    } else {
+      after = Type(chunk[k++]);
     }
-    if (PasswordChangeMode == 1) {
-      ParsePasswordLine();
+    if (after == After::Wait) return k;
+    if (after == After::DropRest) {
+      telnet_.Drop();
       break;
     }
-    if (LineBuffer.size() == 2) {  // an empty line
-      LineBuffer.clear();
-      console_.Send(kPrompt);
-      break;
-    }
-    ParseCommandLine();
   }
   return chunk.size();
+}
+
+// A line that is too long, an empty command line, the second line of Password and a command that
+// ends the session (Exit) drop the rest of their chunk; a wrong password makes it wait.
+ConsoleSession::After ConsoleSession::Type(char c) {
+  if (c == kBackspace) {
+    if (!LineBuffer.empty()) {
+      LineBuffer = DeleteLastChar(LineBuffer);
+      console_.Send("\b \b");
+    }
+    return After::Next;
+  }
+  if (LineBuffer.size() >= kMaxLine) {
+    console_.Send("\n\r");
+    console_.Send(ErrorReport(kErrNotCommand));
+    LineBuffer.clear();
+    return After::DropRest;
+  }
+  Echo(c);
+  LineBuffer.push_back(c);
+  if (c != kLf) return After::Next;
+  if (LoggedIn == 0) return CheckPassword() ? After::Next : After::Wait;
+  if (PasswordChangeMode == 1) {
+    ParsePasswordLine();
+    return After::DropRest;
+  }
+  if (LineBuffer.size() == 2) {  // an empty line
+    LineBuffer.clear();
+    console_.Send(kPrompt);
+    return After::DropRest;
+  }
+  ParseCommandLine();
+  return Active == 1 ? After::Next : After::DropRest;
 }
 
 void ConsoleSession::ExecuteCommand(int32_t number, const std::string& P1, const std::string& P2) {

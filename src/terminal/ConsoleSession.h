@@ -1,7 +1,9 @@
 #pragma once
 // One console's session, from the greeting to its end: the echo, the line editing, the password
 // login and the hand-over of complete lines to the command table. It knows nothing of sockets:
-// it writes through the console actions and is fed the chunks the terminal receives.
+// it writes through the console actions and is fed the chunks the terminal receives. Until a
+// password line is accepted it reads them through the Telnet login filter; after that every
+// byte is an ordinary character.
 //
 //   session.Begin();                   // greeting
 //   session.RemoteAddress = "10.0.0.5";
@@ -18,6 +20,7 @@
 
 #include "event/EventLoop.h"
 #include "terminal/ConsoleActions.h"
+#include "terminal/TelnetLoginFilter.h"
 
 namespace kov {
 
@@ -57,10 +60,19 @@ class ConsoleSession {
   std::string RemoteAddress;       // the console's address, cut to kMaxAddress
 
  private:
+  // What a typed byte means for the rest of its chunk.
+  enum class After { Next, DropRest, Wait };
+  struct Chunk {
+    std::string Bytes;
+    bool Cut = false;  // bytes past kMaxChunk were dropped
+  };
+
   // Handles the chunks that wait, in order, until none is left or a pause begins.
   void HandleWaiting();
   // Handles one chunk; returns where a pause stopped it (the rest waits), or its size.
   size_t HandleChunk(const std::string& chunk);
+  // One typed byte: line editing, echo, and a complete line handed on.
+  After Type(char c);
   void Echo(char c);
   // False when the line was wrong and its answer waits for the pause.
   bool CheckPassword();
@@ -73,8 +85,9 @@ class ConsoleSession {
   const ConsoleActions& console_;
   CommandTable& commands_;
   LoginGuard& guard_;
+  TelnetLoginFilter telnet_;
   Timer pause_;
-  std::deque<std::string> waiting_;  // received chunks not handled yet
+  std::deque<Chunk> waiting_;        // received chunks not handled yet
   bool holding_ = false;             // reading stopped while too many chunks wait
   uint64_t session_ = 0;             // counts the sessions begun
   uint64_t answerTo_ = 0;            // the session whose wrong line the pause answers

@@ -1,6 +1,6 @@
-// Password guessing against the real headless program: wrong lines count across connections,
-// each is answered after a pause that does not hold up bridged clients, and the fourth in all
-// locks the console out.
+// Logging in to the real headless program: wrong lines count across connections, each is
+// answered after a pause that does not hold up bridged clients, and the fourth in all locks the
+// console out; Telnet clients that negotiate log in.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -121,6 +121,37 @@ TEST_F(ConsoleLoginTest, PausedAnswerKeepsBridgedClientsServed) {
   EXPECT_EQ(client.ReadExactly(4), "pong");
   EXPECT_EQ(console->ReadFor(20), "") << "answered before the bridged exchange";
   EXPECT_EQ(console->ReadUntil(kPrompt), kPrompt);
+}
+
+// PuTTY's default opening (WILL NAWS, TSPEED, TTYPE, NEW-ENVIRON, DO ECHO, WILL SGA, DO SGA), sent
+// on connecting, and the console's answer: WILL ECHO and SGA both ways, the rest refused.
+const std::string kPuttyOpening("\xff\xfb\x1f\xff\xfb\x20\xff\xfb\x18\xff\xfb\x27\xff\xfd\x01"
+                                "\xff\xfb\x03\xff\xfd\x03", 21);
+const std::string kPuttyAnswer("\xff\xfe\x1f\xff\xfe\x20\xff\xfe\x18\xff\xfe\x27\xff\xfb\x01"
+                               "\xff\xfd\x03\xff\xfb\x03", 21);
+
+TEST_F(ConsoleLoginTest, TelnetClientsThatNegotiateLogIn) {
+  {
+    TcpClient putty;
+    ASSERT_TRUE(putty.Connect(consolePort));
+    putty.Send(kPuttyOpening);
+    EXPECT_EQ(putty.ReadUntil("Password:").substr(0, 3), "\xff\xfe\x01");
+    EXPECT_EQ(putty.ReadExactly(kPuttyAnswer.size()), kPuttyAnswer);
+    // A wrong password after the opening is one wrong try, the right one logs in.
+    putty.Send("XYZ\r\n");
+    EXPECT_EQ(putty.ReadUntil(kPrompt), "***" + kPrompt);
+    putty.Send("PZQ\r\n");
+    EXPECT_EQ(putty.ReadUntil("Bridge:\\>"), "***\n\r\n\rBridge:\\>");
+    EXPECT_TRUE(program->WaitForLog("login from 127.0.0.1 after 1 wrong password"));
+    // Logged in, every byte is ordinary again.
+    putty.Send("\xff\xfd\x01\r\n");
+    EXPECT_EQ(putty.ReadUntil("Bridge:\\>"),
+              "\xff\xfd\x01\r\nThe name specified is not recognized as command.\n\r\n\rBridge:\\>");
+  }
+  // A client that answers the greeting's IAC DONT ECHO with IAC WONT ECHO.
+  auto console = Console();
+  console->Send("\xff\xfc\x01PZQ\r\n");
+  EXPECT_EQ(console->ReadUntil("Bridge:\\>"), "***\n\r\n\rBridge:\\>");
 }
 
 }  // namespace
