@@ -165,9 +165,10 @@ bool ConsoleSession::CheckPassword() {
   LoggedIn = 1;
   PasswordChangeMode = 0;
   const int32_t wrong = guard_.Accepted();
-  std::string after;
-  if (wrong > 0) after = " after " + std::to_string(wrong) + (wrong > 1 ? " wrong passwords" : " wrong password");
-  Log("Configuration console login from " + RemoteAddress + after);
+  std::string line = "Configuration console login from " + RemoteAddress;
+  if (wrong == 1) line += " after 1 wrong password";
+  if (wrong > 1) line += " after " + std::to_string(wrong) + " wrong passwords";
+  Log(line);
   return true;
 }
 

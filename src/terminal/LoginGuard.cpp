@@ -7,7 +7,9 @@
 namespace kov {
 
 bool LoginGuard::Wrong(const std::string& address) {
-  if (FailedLogins == 0) Log(LogLevel::Warning, "Configuration console wrong password from " + address);
+  if (FailedLogins == 0) {
+    Log(LogLevel::Warning, "Configuration console wrong password from " + address);
+  }
   ++FailedLogins;
   auto source = std::find_if(sources_.begin(), sources_.end(),
                              [&](const auto& entry) { return entry.first == address; });
