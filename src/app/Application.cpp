@@ -5,7 +5,9 @@
 #include "bridge/BridgeClientChanel.h"
 #include "bridge/Bridges.h"
 #include "config/ConfigFile.h"
+#include "config/ResultCodes.h"
 #include "event/Log.h"
+#include "net/OutputDrain.h"
 #include "terminal/Terminal.h"
 
 namespace kov {
@@ -57,12 +59,13 @@ void Application::TimerStartAppTimer() {
     int32_t result = ConfigFile->Load();
     if (result == 0) {
       Log("configuration loaded from " + configFileName_);
-    } else if (result == -298) {
-      Log("configuration not loaded: " + configFileName_ +
-          " cannot be read, running with the defaults");
+    } else if (result == kErrFile) {
+      LogWarning("configuration not loaded: " + configFileName_ +
+                 " cannot be read, running with the defaults");
     } else {
-      Log("configuration not loaded: " + configFileName_ + " holds a value that does not convert " +
-          "(result " + std::to_string(result) + "), running with what was read before it");
+      LogError("configuration not loaded: " + configFileName_ +
+               " holds a value that does not convert or a line that is too long (result " +
+               std::to_string(result) + "), running with what was read before it");
     }
   });
   if (!ConfigFile) ConfigFile = std::make_unique<TConfigFile>(configFileName_);
@@ -98,6 +101,10 @@ void Application::Teardown() {
   tornDown_ = true;
   TimerStartApp.SetEnabled(false);
   TimerWinUnvisible.SetEnabled(false);
+  // From here on a connection that closes first delivers what was queued for it: a bridged
+  // client the bytes already taken from its serial port and then the B02 notice, the console its
+  // goodbye. The loop turns for that once everything is released, within kDeliveryMs in all.
+  TOutputDrain drain(loop_, kDeliveryMs);
   FormDestroy();
   // What FormDestroy left after an error goes now, in the same order.
   Bridges.reset();
@@ -106,6 +113,7 @@ void Application::Teardown() {
   // The remote link is never destroyed while the program runs; its socket and timer go with the
   // application, without running any handler.
   ClientChanel.reset();
+  loop_.RunUntil([&drain] { return drain.Idle(); }, static_cast<int>(kDeliveryMs));
   Log("stopped");
 }
 

@@ -6,7 +6,9 @@
 //   Start():   FormCreate (tray-area test, AddIcon, TimerStartApp on), splash shown
 //   +100 ms:   TimerStartAppTimer: ConfigFile created and loaded, StartServices, splash timer on
 //   +3000 ms:  TimerWinUnvisibleTimer: splash hidden
-//   Close():   ends the loop; Teardown() then runs FormDestroy and drops the rest, no handlers.
+//   Close():   ends the loop; Teardown() then runs FormDestroy and drops the rest, no handlers,
+//              and turns the loop for at most kDeliveryMs while the closed connections deliver
+//              what was queued for them (TOutputDrain).
 //
 // Tests build a whole system in-process with a manual-clock loop and the in-memory serial layer.
 #include <cstdint>
@@ -36,6 +38,9 @@ struct WindowHooks {
 
 class Application {
  public:
+  // How long the shutdown waits at most for closed connections to take their last bytes.
+  static constexpr int64_t kDeliveryMs = 1000;
+
   // The serial layer and the loop outlive the application. configFileName is where ConfigFile
   // loads and saves ("BridgeConfig.sys" in the working directory by default).
   Application(EventLoop& loop, SerialLibrary& serial, WindowHooks hooks = {},
@@ -48,7 +53,8 @@ class Application {
   void Start();
   // Closes the main window: asks the loop to end. Teardown() must follow once the loop stopped.
   void Close();
-  // Runs FormDestroy and releases everything without running any handler. Idempotent.
+  // Runs FormDestroy and releases everything without running any handler of theirs, then lets
+  // the closed connections deliver their last bytes (kDeliveryMs at most). Idempotent.
   void Teardown();
 
   // Start-up and shutdown handlers, public so tests and the desktop program can see their state.

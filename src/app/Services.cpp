@@ -27,8 +27,8 @@ void Application::StartServices() {
           Bridges->Channel(i).Open(settings.SpeedIndex, settings.ParityIndex, settings.TcpPort);
       if (result < 0) {
         settings.Active = 0;
-        Log("COM" + std::to_string(i + 1) + " not started (result " + std::to_string(result) +
-            "), marked inactive");
+        LogError("COM" + std::to_string(i + 1) + " not started (result " +
+                 std::to_string(result) + "), marked inactive");
       }
     });
   }

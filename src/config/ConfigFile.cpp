@@ -1,8 +1,8 @@
 #include "config/ConfigFile.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <utility>
+#include <vector>
 
 #include "config/FileIo.h"
 #include "config/ResultCodes.h"
@@ -15,32 +15,51 @@ namespace {
 constexpr char kLf = 10;
 constexpr char kCr = 13;
 constexpr char kEndOfFile = 26;  // Ctrl-Z ends a text file wherever it stands
-constexpr int kLineCount = 48;
+constexpr size_t kLineCount = 48;
 
-// Hands out the lines of the file's text one by one. A line ends at LF; a CR is never part of a
-// value, whether it precedes the LF or stands alone. Past the end every line reads empty.
-class LineReader {
+// The longest value a line may hold. The console sets no value longer than 20 bytes and takes at
+// most 197 bytes as a password at login, so a longer line is nothing the system wrote or can
+// use: the file is damaged there.
+constexpr size_t kMaxLineLength = 256;
+
+// The first kLineCount lines of the file, split as its bytes are read. A line ends at LF; a CR is
+// never part of a value, whether it precedes the LF or stands alone. Nothing after Ctrl-Z, after
+// the last line or after a line longer than kMaxLineLength is taken in, so memory stays small
+// whatever the file holds.
+class FileLines {
  public:
-  explicit LineReader(const std::string& bytes)
-      : bytes_(bytes), end_(std::min(bytes.find(kEndOfFile), bytes.size())) {}
-
-  std::string Next() {
-    if (linesRead_ >= kLineCount) return {};  // nothing after the last line is ever read
-    ++linesRead_;
-    std::string line;
-    while (pos_ < end_) {
-      const char c = bytes_[pos_++];
-      if (c == kLf) break;
-      if (c != kCr) line.push_back(c);
+  // Takes the next bytes of the file; false once no more are wanted.
+  bool Feed(const char* data, size_t size) {
+    for (size_t i = 0; i < size; ++i) {
+      const char c = data[i];
+      if (c == kEndOfFile) return false;
+      if (c == kLf) {
+        if (lines_.size() == kLineCount) return false;  // nothing after the last line is read
+        lines_.emplace_back();
+      } else if (c != kCr) {
+        if (lines_.back().size() == kMaxLineLength) {
+          tooLong_ = true;
+          return false;
+        }
+        lines_.back().push_back(c);
+      }
     }
-    return line;
+    return true;
+  }
+
+  // The next line's value (past the end of the file, an empty one). False, with line left as
+  // it was, for the line that was too long.
+  bool Next(std::string& line) {
+    const size_t index = next_++;
+    if (tooLong_ && index + 1 == lines_.size()) return false;
+    line = index < lines_.size() ? lines_[index] : std::string();
+    return true;
   }
 
  private:
-  const std::string& bytes_;
-  size_t end_;
-  size_t pos_ = 0;
-  int linesRead_ = 0;
+  std::vector<std::string> lines_ = std::vector<std::string>(1);
+  size_t next_ = 0;
+  bool tooLong_ = false;
 };
 
 void AddLine(std::string& out, const std::string& line) {
@@ -70,24 +89,26 @@ std::string FileText(const TConfigFile& config) {
 
 // Reads one port's group (heading, state, TCP port, speed, parity), assigning each field as
 // soon as its line converts. False at the first line that does not.
-bool LoadPort(LineReader& lines, PortSettings& port) {
-  lines.Next();  // the heading's text is not checked
-  const int32_t active = ActiveFlagOf(lines.Next());
+bool LoadPort(FileLines& lines, PortSettings& port) {
+  std::string line;
+  if (!lines.Next(line)) return false;  // the heading's text is not checked
+  if (!lines.Next(line)) return false;
+  const int32_t active = ActiveFlagOf(line);
   if (active < 0) return false;
   port.Active = static_cast<uint8_t>(active);
 
   int32_t tcpPort = 0;
-  if (!StrToInt32(lines.Next(), tcpPort)) return false;
+  if (!lines.Next(line) || !StrToInt32(line, tcpPort)) return false;
   port.TcpPort = tcpPort;
 
-  const std::string speedLine = lines.Next();
   int32_t rate = 0;
-  if (!StrToInt32(speedLine, rate)) return false;
-  const int32_t speed = SpeedIndexOf(speedLine);
+  if (!lines.Next(line) || !StrToInt32(line, rate)) return false;
+  const int32_t speed = SpeedIndexOf(line);
   if (speed < 0) return false;
   port.SpeedIndex = speed;
 
-  const int32_t parity = ParityIndexOf(lines.Next());
+  if (!lines.Next(line)) return false;
+  const int32_t parity = ParityIndexOf(line);
   if (parity < 0) return false;
   port.ParityIndex = parity;
   return true;
@@ -106,18 +127,22 @@ TConfigFile::TConfigFile(std::string fileName)
 }
 
 int32_t TConfigFile::Load() {
-  // The whole file is read before anything is assigned, so a failing read leaves the store as
-  // it was.
-  std::string bytes;
-  if (!ReadWholeFile(fileName_, bytes)) return kErrFile;
-
-  LineReader lines(bytes);
-  lines.Next();
-  Password = lines.Next();
-  lines.Next();
-  ServicePort = lines.Next();
-  lines.Next();
-  for (std::string& entry : AccAddress) entry = lines.Next();
+  // Every line is read before anything is assigned, so a failing read leaves the store as it
+  // was. A line too long to be a value fails like one that does not convert.
+  FileLines lines;
+  if (!ReadFileChunks(fileName_, [&lines](const char* data, size_t size) {
+        return lines.Feed(data, size);
+      })) {
+    return kErrFile;
+  }
+  std::string heading;
+  if (!lines.Next(heading) || !lines.Next(Password) || !lines.Next(heading) ||
+      !lines.Next(ServicePort) || !lines.Next(heading)) {
+    return kErrFileData;
+  }
+  for (std::string& entry : AccAddress) {
+    if (!lines.Next(entry)) return kErrFileData;
+  }
   for (PortSettings& port : Ports) {
     if (!LoadPort(lines, port)) return kErrFileData;
   }

@@ -30,7 +30,8 @@ class TConfigFile {
   TAccAddress AccAddress;
 
   // Reads the file into the store: 0, kErrFile (cannot be opened or read; store unchanged) or
-  // kErrFileData (a port line does not convert; the lines before it stay assigned).
+  // kErrFileData (a port line does not convert, or a line is longer than any value can be; the
+  // lines before it stay assigned). Only the first 48 lines are read, a line at a time.
   int32_t Load();
   // Writes the whole store: 0, or kErrFile with the file left as it was.
   int32_t Save();

@@ -66,7 +66,7 @@ void SyncDirectory(const std::string& dir) {
 
 }  // namespace
 
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
+bool ReadFileChunks(const std::string& path, const ChunkConsumer& consume) {
   // O_NONBLOCK keeps the open itself from waiting on a pipe or a device of that name.
   FdGuard fd(::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (fd.get() < 0) return false;
@@ -76,7 +76,6 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
     errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
     return false;
   }
-  std::string result;
   char buffer[4096];
   for (;;) {
     const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
@@ -84,11 +83,8 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
       if (errno == EINTR) continue;
       return false;
     }
-    if (n == 0) break;
-    result.append(buffer, static_cast<size_t>(n));
+    if (n == 0 || !consume(buffer, static_cast<size_t>(n))) return true;
   }
-  bytes.swap(result);
-  return true;
 }
 
 std::string ReplaceTarget(const std::string& path) {
@@ -120,7 +116,7 @@ bool ReplaceFile(const std::string& path, const std::string& bytes, const struct
   struct stat old {};
   if (::lstat(temp.c_str(), &old) == 0 && !S_ISDIR(old.st_mode)) ::unlink(temp.c_str());
 
-  FdGuard fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666));
+  FdGuard fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0600));
   if (fd.get() < 0) return false;
   bool ok = true;
   if (existing != nullptr) {
@@ -130,7 +126,8 @@ bool ReplaceFile(const std::string& path, const std::string& bytes, const struct
       // new file belongs to us, which is no reason to refuse the save.
       if (::fchown(fd.get(), existing->st_uid, existing->st_gid) != 0) errno = 0;
     }
-    ok = ::fchmod(fd.get(), existing->st_mode & 07777) == 0;
+    // The file may hold a password: whatever the old mode allowed others, the new one does not.
+    ok = ::fchmod(fd.get(), existing->st_mode & 07770) == 0;
   }
   ok = ok && WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
   ok = fd.Close() && ok;

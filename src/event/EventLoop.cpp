@@ -12,6 +12,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "event/Log.h"
+
 namespace kov {
 
 std::string ErrorBoxText(const std::string& text) {
@@ -274,7 +276,8 @@ void EventLoop::ReportError(const std::string& message) {
     } catch (...) {
     }
   }
-  std::fprintf(stderr, "KOV Bridge: %s\n", ErrorBoxText(message).c_str());
+  std::fprintf(stderr, "%sKOV Bridge: %s\n", JournalPrefix(LogLevel::Error).c_str(),
+               ErrorBoxText(message).c_str());
   std::fflush(stderr);
 }
 

@@ -1,14 +1,13 @@
 // kovbridge-gui: the desktop program. The same core as the headless program, with the splash,
 // the tray icon and its menu, the status window, the exit confirmation and the error box. Runs
 // in the working directory that holds BridgeConfig.sys and the optional BridgePorts.conf.
-#include <signal.h>
-
 #include <QApplication>
 #include <memory>
 
 #include "Version.h"
 #include "app/Application.h"
 #include "app/CommandLine.h"
+#include "app/SignalHandling.h"
 #include "app/StatusSource.h"
 #include "bridge/PortPaths.h"
 #include "bridge/TermiosSerial.h"
@@ -27,7 +26,8 @@ const char* const kUsage =
     "Run it in a working directory that holds BridgeConfig.sys (settings; the defaults apply\n"
     "when it is missing) and, optionally, BridgePorts.conf (lines COMn=/dev/path; COMn\n"
     "defaults to /dev/ttyS<n-1>). Configure it with a Telnet client on the configuration\n"
-    "port (8800 by default). The tray menu's Close, SIGTERM or SIGINT end it in order.\n";
+    "port (8800 by default). The tray menu's Close, SIGTERM, SIGINT or SIGHUP end it in\n"
+    "order; SIGUSR1, SIGUSR2 and SIGALRM are logged and ignored.\n";
 
 }  // namespace
 
@@ -35,15 +35,8 @@ int main(int argc, char** argv) {
   int status = kov::HandleCommandLine(argc, argv, "kovbridge-gui", kUsage);
   if (status >= 0) return status;
 
-  // A peer that vanished must not end the program: writes to it fail with EPIPE instead.
-  signal(SIGPIPE, SIG_IGN);
-  // SIGTERM and SIGINT are taken by the event loop through a signalfd. They are blocked here,
-  // before Qt starts threads of its own, so that no thread receives them the default way.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // Before Qt starts threads of its own, so that no thread receives a signal the default way.
+  kov::PrepareSignals();
 
   // Qt's arguments (-platform, -display, ...) are its own; ours were checked above.
   int qtArgc = 1;
@@ -77,12 +70,7 @@ int main(int argc, char** argv) {
   formStatus->SetStatusProvider([&app] { return kov::ReadStatusInputs(app); });
   bridgeFrm->OnCloseConfirmed = [&] { driver.Call([&] { app.Close(); }); };
 
-  auto close = [&] {
-    kov::Log("closing on signal");
-    app.Close();
-  };
-  loop.WatchSignal(SIGTERM, close);
-  loop.WatchSignal(SIGINT, close);
+  kov::WatchSignals(loop, [&] { app.Close(); });
 
   driver.Call([&] { app.Start(); });
   QApplication::exec();

@@ -15,7 +15,9 @@ namespace kov {
 
 namespace {
 
-constexpr int kBacklog = 5;
+// As many connections as the system allows may wait to be accepted, so that a burst of clients
+// connecting at once (pollers coming back after a restart) is not turned away.
+constexpr int kBacklog = SOMAXCONN;
 // While the process or system is out of descriptors, accepting is retried after this pause
 // instead of spinning on the pending connection.
 constexpr int64_t kAcceptRetryMs = 100;
@@ -114,7 +116,7 @@ void TServerWinSocket::HandleAccept() {
   if (fd < 0) {
     int err = errno;
     if (OutOfResources(err) && watch_) {
-      Log("Accepting paused: " + std::string(std::strerror(err)));
+      LogWarning("Accepting paused: " + std::string(std::strerror(err)));
       watch_->SetRead(false);
       if (!acceptRetry_) {
         acceptRetry_ = std::make_unique<Timer>(loop_, kAcceptRetryMs, [this] {

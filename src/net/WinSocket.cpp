@@ -9,6 +9,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
+
+#include "net/OutputDrain.h"
 
 namespace kov {
 
@@ -155,13 +158,18 @@ void TCustomWinSocket::FinishClose(uint64_t generation) {
 
 void TCustomWinSocket::CloseSocket() {
   if (fd_ >= 0) {
-    if (open_ && !out_.Empty() && !hangUp_) {
-      // What the kernel takes now still goes out after the close.
-      ssize_t n = send(fd_, out_.Data(), out_.Size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-      (void)n;
-    }
     watch_.reset();
-    close(fd_);
+    TOutputDrain* drain = open_ && !hangUp_ && !dead_ ? TOutputDrain::For(loop_) : nullptr;
+    if (drain != nullptr) {
+      drain->Adopt(fd_, std::move(out_));  // it delivers the queued bytes, then closes
+    } else {
+      if (open_ && !out_.Empty() && !hangUp_) {
+        // What the kernel takes now still goes out after the close.
+        ssize_t n = send(fd_, out_.Data(), out_.Size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        (void)n;
+      }
+      close(fd_);
+    }
   }
   fd_ = -1;
   ++generation_;

@@ -64,7 +64,8 @@ class TCustomWinSocket : public std::enable_shared_from_this<TCustomWinSocket> {
 
   // Closes the connection if and only if handle is its own NativeHandle(): the disconnect event
   // runs first (the connection still open and counted), then the socket is closed. Queued output
-  // is offered to the network once, without waiting, before the close.
+  // is offered to the network once, without waiting, before the close; while a TOutputDrain
+  // lives (OutputDrain.h), it is handed to the drain instead, which delivers all of it.
   void CloseNamed(int32_t handle);
 
   // Bytes taken by SendString/SendBuf that the network has not accepted yet.
@@ -95,7 +96,8 @@ class TCustomWinSocket : public std::enable_shared_from_this<TCustomWinSocket> {
   void AdoptSocket(int fd);
   // The connection is established: read notifications start.
   void MarkOpen(const std::string& peer);
-  // Offers queued output once, stops watching and closes the socket. No event fires.
+  // Offers queued output once (or hands it to the drain), stops watching and closes the socket.
+  // No event fires.
   void CloseSocket();
   void UpdateWatch();
   // Runs the error event; raises "Asynchronous socket error %d" if the handler left the code.

@@ -4,12 +4,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "config/ConfigFile.h"
+#include "tests/app/ProgramBench.h"
 #include "tests/support/Program.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TcpClient.h"
@@ -89,7 +87,7 @@ class Bench : public ::testing::Test {
     config.Ports[2].Active = 1;  // COM3 cannot open: start-up clears its flag in memory
     ASSERT_EQ(config.Save(), 0);
     program = std::make_unique<Program>(ProgramPath("kovbridge"), dir.Root());
-    ASSERT_TRUE(WaitListening(consolePort)) << program->Stderr();
+    ASSERT_TRUE(ProgramBench::WaitListening(consolePort)) << program->Stderr();
   }
 
   void TearDown() override {
@@ -97,32 +95,6 @@ class Bench : public ::testing::Test {
       program->Signal(SIGTERM);
       EXPECT_EQ(program->Wait(), 0) << program->Stderr();
     }
-  }
-
-  // Waits until something listens on the port, without connecting to it (a probe connection
-  // would be taken on as a client).
-  static bool WaitListening(int port, int timeoutMs = 10000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-      if (IsListening(port)) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
-
-  static bool IsListening(int port) {
-    std::ifstream in("/proc/net/tcp");
-    std::string line;
-    std::getline(in, line);
-    char want[8];
-    std::snprintf(want, sizeof want, ":%04X", port);
-    while (std::getline(in, line)) {
-      std::istringstream fields(line);
-      std::string slot, local, remote, state;
-      fields >> slot >> local >> remote >> state;
-      if (state == "0A" && local.size() > 5 && local.substr(local.size() - 5) == want) return true;
-    }
-    return false;
   }
 
   // Connects a console and logs in; returns the bytes received up to the first prompt.
@@ -149,7 +121,7 @@ class Bench : public ::testing::Test {
 
 TEST_F(Bench, ActivePortsAreBridgedFromStartUp) {
   TcpClient client;
-  ASSERT_TRUE(WaitListening(tcpPorts[0]));
+  ASSERT_TRUE(ProgramBench::WaitListening(tcpPorts[0]));
   ASSERT_TRUE(client.Connect(tcpPorts[0]));
   EXPECT_EQ(client.ReadExactly(20), kB01);
 
@@ -164,7 +136,7 @@ TEST_F(Bench, ActivePortsAreBridgedFromStartUp) {
   TcpClient second;
   ASSERT_TRUE(second.Connect(tcpPorts[1]));
   EXPECT_EQ(second.ReadExactly(20), kB01);
-  EXPECT_FALSE(IsListening(tcpPorts[2]));
+  EXPECT_FALSE(ProgramBench::IsListening(tcpPorts[2]));
 }
 
 TEST_F(Bench, ConsoleChangesAndSavesSettings) {
@@ -205,7 +177,7 @@ TEST_F(Bench, RemoteLinkCarriesDataBothWaysAndEndsWhenTheServerCloses) {
   ASSERT_GE(link, 0);
 
   // The local channels were stopped for the link.
-  EXPECT_FALSE(IsListening(tcpPorts[0]));
+  EXPECT_FALSE(ProgramBench::IsListening(tcpPorts[0]));
 
   std::string fromServer("srv\0data", 8);
   ASSERT_EQ(send(link, fromServer.data(), fromServer.size(), 0), 8);
@@ -219,7 +191,7 @@ TEST_F(Bench, RemoteLinkCarriesDataBothWaysAndEndsWhenTheServerCloses) {
                 .find(" ERROR: Connection closed by remote server\n\r" + kPrompt),
             std::string::npos);
   // The local channels run again.
-  EXPECT_TRUE(WaitListening(tcpPorts[0]));
+  EXPECT_TRUE(ProgramBench::WaitListening(tcpPorts[0]));
   EXPECT_EQ(Command(console, "DisconnectServer"), "DisconnectServer\r\n" + kOk);
 }
 
@@ -230,7 +202,7 @@ TEST_F(Bench, RemoteLinkFailuresReachTheConsole) {
   // time, listens on 127.0.0.1 only).
   std::string refused = Command(console, "ConnectServer 1 127.0.0.2", "10061\n\r" + kPrompt);
   EXPECT_EQ(refused, "ConnectServer 1 127.0.0.2\r\n ERROR: Socket error 10061\n\r" + kPrompt);
-  EXPECT_TRUE(WaitListening(tcpPorts[0])) << "local channels started again";
+  EXPECT_TRUE(ProgramBench::WaitListening(tcpPorts[0])) << "local channels started again";
 
   std::string cannot = Command(console, "ConnectServer 3");
   EXPECT_EQ(cannot, "ConnectServer 3\r\n ERROR: Can't open Serial Port COM3\n\r" + kPrompt);

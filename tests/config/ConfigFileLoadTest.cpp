@@ -205,6 +205,37 @@ TEST_F(LoadTest, HeaderFieldsAreTakenUnchecked) {
   EXPECT_EQ(config_.AccAddress, (TAccAddress{"", "\x80\xFF high bytes", " spaced "}));
 }
 
+TEST_F(LoadTest, OverlongLineIsDamageWhereItStands) {
+  // The longest value is taken; CRs do not count towards it.
+  std::vector<std::string> lines = DistinctLines();
+  const std::string longest(256, 'p');
+  lines[1] = longest + "\r\r";
+  lines[7] = std::string(128, '1') + "\r" + std::string(128, '2');
+  EXPECT_EQ(LoadText(CrLfText(lines)), 0);
+  EXPECT_EQ(config_.Password, longest);
+  EXPECT_EQ(config_.AccAddress[2], std::string(128, '1') + std::string(128, '2'));
+
+  // One byte more in the password line: only the heading before it was read.
+  TConfigFile fresh;
+  lines[1] = longest + "p";
+  WriteBytes(file_, CrLfText(lines));
+  EXPECT_EQ(fresh.Load(), kErrFileData);
+  ExpectDefaults(fresh);
+
+  // A megabyte in the third entry: the lines before it are assigned, the rest is not.
+  TConfigFile partly;
+  lines = DistinctLines();
+  lines[7] = std::string(1 << 20, '1');
+  WriteBytes(file_, CrLfText(lines));
+  EXPECT_EQ(partly.Load(), kErrFileData);
+  EXPECT_EQ(partly.Password, "secret");
+  EXPECT_EQ(partly.AccAddress, (TAccAddress{"10.", "11.", "None"}));
+  ExpectDefaultPort(partly.Ports[0], 0);
+}
+
+// A state line that would convert were it not longer than any value.
+const std::string kOverlongState = "Active" + std::string(300, ' ');
+
 // A port line that does not convert: -296 there, no rollback of the lines before it.
 struct BadLine {
   int port;   // 0..7
@@ -244,7 +275,9 @@ INSTANTIATE_TEST_SUITE_P(EveryLineKind, BadLineTest,
                              BadLine{7, 3, "09600"},
                              // parity lines
                              BadLine{0, 4, "e"}, BadLine{3, 4, "EO"}, BadLine{7, 4, ""},
-                             BadLine{5, 4, "N "}, BadLine{6, 4, "Unown Parity"}));
+                             BadLine{5, 4, "N "}, BadLine{6, 4, "Unown Parity"},
+                             // a line longer than any value
+                             BadLine{3, 1, kOverlongState.c_str()}));
 
 TEST_F(LoadTest, DirectoryOfThatNameCannotBeLoaded) {
   ASSERT_EQ(mkdir(file_.c_str(), 0755), 0);

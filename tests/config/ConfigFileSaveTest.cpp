@@ -118,16 +118,19 @@ TEST_F(SaveTest, OutOfTableValuesAreWrittenAsTheirTextsAndFailToLoad) {
   EXPECT_EQ(loaded.Ports[1].SpeedIndex, 9);
 }
 
-TEST_F(SaveTest, CreatesAMissingFileWithTheUsualMode) {
+TEST_F(SaveTest, CreatesAMissingFileForItsOwnerOnly) {
   const mode_t old = umask(022);
   TConfigFile config;
   EXPECT_EQ(config.Save(), 0);
-  umask(old);
-  EXPECT_EQ(ModeOf(kFile), 0644u);
+  EXPECT_EQ(ModeOf(kFile), 0600u);
   EXPECT_EQ(ReadBytes(kFile), CrLfText(DefaultLines()));
+  config.Password = "again";
+  EXPECT_EQ(config.Save(), 0);
+  umask(old);
+  EXPECT_EQ(ModeOf(kFile), 0600u) << "the replacing save keeps the mode";
 }
 
-TEST_F(SaveTest, ReplacesAnExistingFileKeepingItsMode) {
+TEST_F(SaveTest, ReplacesAnExistingFileKeepingItsModeButNotForOthers) {
   WriteBytes(kFile, std::string(5000, 'x'));  // longer than the new text: no tail may remain
   ASSERT_EQ(chmod(kFile, 0640), 0);
   TConfigFile config;
@@ -137,6 +140,11 @@ TEST_F(SaveTest, ReplacesAnExistingFileKeepingItsMode) {
   std::vector<std::string> lines = DefaultLines();
   lines[1] = "new";
   EXPECT_EQ(ReadBytes(kFile), CrLfText(lines));
+
+  // The password is no one else's business.
+  ASSERT_EQ(chmod(kFile, 0666), 0);
+  EXPECT_EQ(config.Save(), 0);
+  EXPECT_EQ(ModeOf(kFile), 0660u);
 }
 
 TEST_F(SaveTest, StaleTemporaryFileIsReplaced) {

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -181,6 +184,42 @@ TEST_F(ServerSocketTest, StoppingDropsEveryConnectionWithoutEvents) {
   server->SetActive(true);
   Peer third(port);
   EXPECT_TRUE(WaitCount(1));
+}
+
+TEST_F(ServerSocketTest, ABurstOfClientsIsTakenByTheBacklogBeforeAnyAccept) {
+  server->SetActive(true);
+  // The loop does not run: every connection has to wait in the listener's backlog. A short
+  // backlog would drop the later handshakes, which are retried only seconds later.
+  constexpr int kBurst = 100;
+  std::vector<int> fds;
+  for (int i = 0; i < kBurst; ++i) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    fds.push_back(fd);
+  }
+  std::vector<pollfd> polls;
+  for (int fd : fds) polls.push_back(pollfd{fd, POLLOUT, 0});
+  int established = 0;
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (established < kBurst && std::chrono::steady_clock::now() < end) {
+    poll(polls.data(), polls.size(), 50);
+    established = 0;
+    for (const pollfd& p : polls) {
+      int err = -1;
+      socklen_t len = sizeof err;
+      if ((p.revents & POLLOUT) && getsockopt(p.fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 &&
+          err == 0) {
+        ++established;
+      }
+    }
+  }
+  EXPECT_EQ(established, kBurst);
+  EXPECT_TRUE(WaitCount(kBurst));
+  for (int fd : fds) close(fd);
 }
 
 TEST_F(ServerSocketTest, PortInUseRaisesTheBindErrorAndStaysInactive) {
