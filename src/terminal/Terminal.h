@@ -6,6 +6,7 @@
 //
 //   ConsoleListener   listening, restarts, the service port's default and fallbacks
 //   ConsoleSession    greeting, echo, line editing, login, lines to the command table
+//   TelnetLoginFilter Telnet negotiation until a password line is accepted
 //   LoginGuard        wrong passwords counted across connections, the lock-out
 //   CommandTable      command numbers to the commands of StoreCommands, ChannelCommands and
 //                     LinkCommands
