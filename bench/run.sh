@@ -10,8 +10,8 @@ build="$here/build-bench"
 # socat and ser2net are the programs compared against (Debian packages).
 "$here/scripts/setup.sh" socat ser2net
 
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOV_GUI=OFF -DKOV_TESTS=OFF \
-  >/dev/null
+cmake -S "$here" -B "$build" -G Ninja --log-level=WARNING -DCMAKE_BUILD_TYPE=Release -DKOV_GUI=OFF \
+  -DKOV_TESTS=OFF -DKOV_BENCH=ON
 ninja -C "$build" -j2 kovbridge bridge_bench
 
 cd "$here"

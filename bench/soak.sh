@@ -13,8 +13,8 @@ if [ $# -gt 0 ] && [[ "$1" =~ ^[0-9]+([.][0-9]+)?$ ]]; then
   shift
 fi
 
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKOV_GUI=OFF -DKOV_TESTS=OFF \
-  >/dev/null
+cmake -S "$here" -B "$build" -G Ninja --log-level=WARNING -DCMAKE_BUILD_TYPE=Release -DKOV_GUI=OFF \
+  -DKOV_TESTS=OFF -DKOV_BENCH=ON
 ninja -C "$build" -j2 kovbridge soak
 
 cd "$here"

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for the given number of
-# seconds (default 30), starting from the small corpora kept in the repository.
+# seconds (default 30), starting from the small corpora kept in the repository. Installs clang
+# and its fuzzing runtime first when they are missing.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 seconds="${1:-30}"
 cd "$here"
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKOV_FUZZ=ON -DKOV_TESTS=OFF -DKOV_GUI=OFF >/dev/null
+scripts/setup.sh clang libclang-rt-14-dev
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja --log-level=WARNING \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKOV_FUZZ=ON -DKOV_TESTS=OFF -DKOV_GUI=OFF
 cmake --build build-fuzz -j"${KOV_JOBS:-2}" --target fuzz_targets
 for target in build-fuzz/fuzz/*_fuzz; do
   name="$(basename "$target")"

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Installs what building and testing KOV Bridge needs on Debian 12, skipping what is there.
-# Further package names given as arguments are installed too (the benchmarks add theirs).
+# Installs what building and running the headless KOV Bridge needs on Debian 12 (compiler, CMake,
+# Ninja, libsystemd), skipping what is there. Further package names given as arguments are
+# installed too: the test command adds GoogleTest, Qt 6, clang and the packaging tools, the
+# benchmarks add theirs.
+#   scripts/setup.sh                     # what scripts/run.sh needs
+#   scripts/setup.sh socat               # and socat
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev qt6-base-dev
-          clang libclang-rt-14-dev "$@")
+packages=(cmake ninja-build g++ pkg-config libsystemd-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -72,6 +72,7 @@ void Application::TimerStartAppTimer() {
   StartServices();
   StartedUp = true;
   TimerWinUnvisible.SetEnabled(true);
+  if (OnStartedUp) RunStep(OnStartedUp);
 }
 
 void Application::TimerWinUnvisibleTimer() {

@@ -82,6 +82,8 @@ class Application {
   uint8_t NoTrayIcon = 0;
   bool SplashVisible = false;
   bool StartedUp = false;  // TimerStartAppTimer has run
+  // Runs once the services have started: the console listens and the active ports are open.
+  std::function<void()> OnStartedUp;
   int FormDestroyRuns = 0;
 
   // Runs one start-up or shutdown step; an error it raises is shown in the error box and the

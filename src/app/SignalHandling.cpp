@@ -31,6 +31,13 @@ void PrepareSignals() {
   pthread_sigmask(SIG_BLOCK, &watched, nullptr);
 }
 
+void ReleaseClosingSignals() {
+  sigset_t closing;
+  sigemptyset(&closing);
+  for (int signo : kClosing) sigaddset(&closing, signo);
+  pthread_sigmask(SIG_UNBLOCK, &closing, nullptr);
+}
+
 void WatchSignals(EventLoop& loop, std::function<void()> close) {
   PrepareSignals();
   for (int signo : kClosing) {

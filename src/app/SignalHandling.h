@@ -20,6 +20,10 @@ class EventLoop;
 // starts.
 void PrepareSignals();
 
+// Lets the closing signals end the program the default way again, in the calling thread (for a
+// program that is about to end anyway and waits only for a dialog).
+void ReleaseClosingSignals();
+
 // Takes the watched signals on the loop: each is logged when it arrives, and the closing ones
 // run close.
 void WatchSignals(EventLoop& loop, std::function<void()> close);

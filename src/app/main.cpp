@@ -4,7 +4,11 @@
 #include "Version.h"
 #include "app/Application.h"
 #include "app/CommandLine.h"
+#include "app/DirectoryClaim.h"
+#include "app/PortPathsFile.h"
+#include "app/ServiceStatus.h"
 #include "app/SignalHandling.h"
+#include "app/SystemdNotifier.h"
 #include "bridge/PortPaths.h"
 #include "bridge/TermiosSerial.h"
 #include "event/EventLoop.h"
@@ -14,12 +18,16 @@
 namespace {
 
 const char* const kUsage =
-    "Bridges the serial ports COM1..COM8 to TCP. Run it in a working directory that holds\n"
-    "BridgeConfig.sys (settings; the defaults apply when it is missing) and, optionally,\n"
-    "BridgePorts.conf (lines COMn=/dev/path; COMn defaults to /dev/ttyS<n-1>).\n"
-    "Configure it with a Telnet client on the configuration port (8800 by default).\n"
-    "SIGTERM, SIGINT or SIGHUP ends it in order; SIGUSR1, SIGUSR2 and SIGALRM are logged and\n"
-    "ignored.\n";
+    "Bridges the serial ports COM1..COM8 to TCP. Runs in the foreground with the current\n"
+    "directory as its working directory, which holds BridgeConfig.sys (the settings; the\n"
+    "defaults apply when it is missing). The device of each port is named in BridgePorts.conf\n"
+    "(lines COMn=/dev/path), read from the working directory, else from /etc/kovbridge;\n"
+    "without a line COMn is /dev/ttyS<n-1>. One program per working directory: a second one\n"
+    "started there names the first one's process id and exits with status 1.\n"
+    "Configure it with a Telnet client on the configuration port (8800 by default, password\n"
+    "PZQ until changed). Logs go to stderr. Started by systemd as a notify service, it\n"
+    "reports readiness, a status line and watchdog pings. SIGTERM, SIGINT or SIGHUP ends it\n"
+    "in order; SIGUSR1, SIGUSR2 and SIGALRM are logged and ignored. See kovbridge(8).\n";
 
 }  // namespace
 
@@ -30,13 +38,22 @@ int main(int argc, char** argv) {
   kov::PrepareSignals();
   kov::EventLoop loop;
   kov::LogRateLimit logLimit(loop);
-  kov::Log(std::string("KOV Bridge ") + kov::kVersionText + " starting");
-  kov::TermiosSerial serial(loop, kov::LoadPortPaths("BridgePorts.conf"));
+  // Before any port or socket is opened: one program per working directory.
+  kov::DirectoryClaim claim(loop, ".");
+  if (!claim.Held()) {
+    kov::LogError(claim.Refusal());
+    return 1;
+  }
+  kov::Log(std::string("KOV Bridge ") + kov::kVersionText + " starting in " + claim.Directory());
+  kov::TermiosSerial serial(loop, kov::LoadPortPaths(kov::FindPortPathsFile()));
   kov::Application app(loop, serial);
+  kov::SystemdNotifier notifier(loop, [&app] { return kov::ReadServiceStatusLine(app); });
+  app.OnStartedUp = [&notifier] { notifier.Ready(); };
   kov::WatchSignals(loop, [&] { app.Close(); });
 
   app.Start();
   loop.Run();
+  notifier.Stopping();
   app.Teardown();
   return 0;
 }

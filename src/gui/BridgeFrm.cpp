@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include "event/Log.h"
 #include "gui/Artwork.h"
 #include "gui/Dialogs.h"
 #include "gui/FormStatus.h"
@@ -41,7 +42,11 @@ TBridgeFrm::TBridgeFrm(TFormStatus& formStatus, QWidget* parent)
 
 WindowHooks TBridgeFrm::Hooks() {
   WindowHooks hooks;
-  hooks.TrayAreaMissing = [] { return TrayAreaMissing(); };
+  hooks.TrayAreaMissing = [this] {
+    bool missing = TrayAreaMissing();
+    if (missing) UseStatusWindowInsteadOfIcon();
+    return missing;
+  };
   hooks.AddIcon = [this] { AddIcon(); };
   hooks.DeleteIcon = [this] { DeleteIcon(); };
   hooks.ShowSplash = [this] { ShowSplash(); };
@@ -58,6 +63,13 @@ void TBridgeFrm::AddIcon() {
 }
 
 void TBridgeFrm::DeleteIcon() { TrayIcon->hide(); }
+
+void TBridgeFrm::UseStatusWindowInsteadOfIcon() {
+  Log("no system tray available: the status window is shown instead of a tray icon, and closing "
+      "it asks whether to end the program");
+  formStatus_.OnCloseRequest = [this] { CloseAppClick(); };
+  formStatus_.ShowAndRaise();
+}
 
 void TBridgeFrm::ShowSplash() {
   if (QScreen* screen = QGuiApplication::primaryScreen()) {

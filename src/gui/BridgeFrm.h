@@ -22,13 +22,17 @@ class TBridgeFrm : public QWidget {
  public:
   explicit TBridgeFrm(TFormStatus& formStatus, QWidget* parent = nullptr);
 
-  // The hooks the application object calls; CloseRequested is left to the caller.
+  // The hooks the application object calls; CloseRequested is left to the caller. The tray-area
+  // test also switches to the status window when the tray area is missing.
   WindowHooks Hooks();
 
   // Tray-area test: Qt reports no system tray.
   static bool TrayAreaMissing();
   void AddIcon();
   void DeleteIcon();
+  // Without a tray area: one log line, and the status window is shown and stands in for the
+  // icon (closing it opens the exit confirmation).
+  void UseStatusWindowInsteadOfIcon();
   void ShowSplash();
   void HideSplash();
 

@@ -1,5 +1,6 @@
 #include "gui/FormStatus.h"
 
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -87,9 +88,20 @@ TIndicatorPanel* TFormStatus::AddPanel(int left, int top, int width, int height,
 }
 
 void TFormStatus::ShowAndRaise() {
+  // A minimised window is restored first: showing and raising alone would leave it minimised.
+  if (isMinimized()) setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
   show();
   raise();
   activateWindow();
+}
+
+void TFormStatus::closeEvent(QCloseEvent* event) {
+  if (OnCloseRequest) {
+    event->ignore();
+    OnCloseRequest();
+    return;
+  }
+  QWidget::closeEvent(event);
 }
 
 void TFormStatus::TimerRefreshStatusTimer() {

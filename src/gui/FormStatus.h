@@ -1,7 +1,7 @@
 #pragma once
 // The status window: one indicator per serial port for its local bridge server and one for the
 // remote server link, plus the configuration channel's, refreshed once a second while shown.
-// Closing it only hides it.
+// Closing it only hides it, unless the program has no tray icon.
 #include <QFrame>
 #include <QLabel>
 #include <QTimer>
@@ -23,8 +23,12 @@ class TFormStatus : public QWidget {
 
   void SetStatusProvider(StatusProvider provider) { provider_ = std::move(provider); }
 
-  // Shows the window, or only brings it to the front when it is shown already.
+  // Shows the window, restoring it when minimised, and brings it to the front.
   void ShowAndRaise();
+
+  // When set, closing the window asks this instead of hiding it (the program without a tray
+  // icon, where the window is the only way to the exit confirmation).
+  std::function<void()> OnCloseRequest;
 
   // Handlers: the refresh tick, and the window being shown or hidden.
   void TimerRefreshStatusTimer();
@@ -51,6 +55,7 @@ class TFormStatus : public QWidget {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 
  private:

@@ -2,11 +2,14 @@
 // the tray icon and its menu, the status window, the exit confirmation and the error box. Runs
 // in the working directory that holds BridgeConfig.sys and the optional BridgePorts.conf.
 #include <QApplication>
+#include <cstdio>
 #include <memory>
 
 #include "Version.h"
 #include "app/Application.h"
 #include "app/CommandLine.h"
+#include "app/DirectoryClaim.h"
+#include "app/PortPathsFile.h"
 #include "app/SignalHandling.h"
 #include "app/StatusSource.h"
 #include "bridge/PortPaths.h"
@@ -16,6 +19,7 @@
 #include "gui/Artwork.h"
 #include "gui/BridgeFrm.h"
 #include "gui/Dialogs.h"
+#include "gui/DisplayCheck.h"
 #include "gui/FormStatus.h"
 #include "gui/QtLoopDriver.h"
 
@@ -27,13 +31,21 @@ const char* const kUsage =
     "when it is missing) and, optionally, BridgePorts.conf (lines COMn=/dev/path; COMn\n"
     "defaults to /dev/ttyS<n-1>). Configure it with a Telnet client on the configuration\n"
     "port (8800 by default). The tray menu's Close, SIGTERM, SIGINT or SIGHUP end it in\n"
-    "order; SIGUSR1, SIGUSR2 and SIGALRM are logged and ignored.\n";
+    "order; SIGUSR1, SIGUSR2 and SIGALRM are logged and ignored. BridgePorts.conf is read\n"
+    "from the working directory, else from /etc/kovbridge. One program per working\n"
+    "directory: a second one says which program holds it and exits with status 1. Without\n"
+    "a display it exits with status 1; the headless kovbridge serves the same bridges\n"
+    "without one.\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
   int status = kov::HandleCommandLine(argc, argv, "kovbridge-gui", kUsage);
   if (status >= 0) return status;
+  if (std::string missing = kov::MissingDisplay(); !missing.empty()) {
+    std::fprintf(stderr, "kovbridge-gui: %s\n", missing.c_str());
+    return 1;
+  }
 
   // Before Qt starts threads of its own, so that no thread receives a signal the default way.
   kov::PrepareSignals();
@@ -47,14 +59,23 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(kov::MakeAppIcon());
 
   kov::EventLoop loop;
-  kov::Log(std::string("KOV Bridge ") + kov::kVersionText + " starting");
+  // Before any port or socket is opened: one program per working directory.
+  kov::DirectoryClaim claim(loop, ".");
+  if (!claim.Held()) {
+    kov::LogError(claim.Refusal());
+    // The closing signals end the program the default way while the box waits.
+    kov::ReleaseClosingSignals();
+    kov::MakeErrorBox(claim.Refusal())->exec();
+    return 1;
+  }
+  kov::Log(std::string("KOV Bridge ") + kov::kVersionText + " starting in " + claim.Directory());
   kov::QtLoopDriver driver(loop);
   kov::TErrorBoxes errorBoxes([&driver] { return !driver.Busy(); });
   loop.SetErrorHandler([&](const std::string& message) {
     kov::Log("error: " + kov::ErrorBoxText(message));
     errorBoxes.Report(message);
   });
-  kov::TermiosSerial serial(loop, kov::LoadPortPaths(kov::kPortPathsFile));
+  kov::TermiosSerial serial(loop, kov::LoadPortPaths(kov::FindPortPathsFile()));
 
   // The windows: the main window first, then the hidden status window.
   auto formStatus = std::make_unique<kov::TFormStatus>();

@@ -1,15 +1,20 @@
-// The main window: splash, tray icon messages, the menu and the exit confirmation.
+// The main window: splash, tray icon messages, the menu, the status window restored or standing
+// in for a missing tray, and the exit confirmation.
 #include <gtest/gtest.h>
 
 #include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
 
+#include "app/Application.h"
+#include "bridge/MemorySerial.h"
 #include "gui/Artwork.h"
 #include "gui/BridgeFrm.h"
 #include "gui/Dialogs.h"
 #include "gui/FormStatus.h"
 #include "tests/gui/GuiTestSupport.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
 
 namespace kov {
 namespace {
@@ -27,6 +32,7 @@ struct BridgeFrmFixture : testing::Test {
     frm.OnCloseConfirmed = [this] { ++closes; };
   }
   void TearDown() override {
+    status.OnCloseRequest = nullptr;
     frm.PopupMenu->hide();
     status.hide();
     frm.hide();
@@ -109,6 +115,59 @@ TEST_F(TrayIconMessages, DoubleClickShowsTheStatusWindowOtherMessagesAreIgnored)
   status.hide();
   frm.ShowStatus->trigger();
   EXPECT_TRUE(status.isVisible());
+}
+
+// Shows the status window and minimises it.
+void Minimise(TFormStatus& status) {
+  status.ShowAndRaise();
+  status.setWindowState(status.windowState() | Qt::WindowMinimized);
+  ASSERT_TRUE(status.isMinimized());
+}
+
+using StatusWindowReach = BridgeFrmFixture;
+
+TEST_F(StatusWindowReach, ShowStatusAndTheDoubleClickRestoreAMinimisedStatusWindow) {
+  Minimise(status);
+  frm.ShowStatus->trigger();
+  EXPECT_TRUE(status.isVisible());
+  EXPECT_FALSE(status.isMinimized()) << "Show Status left the window minimised";
+
+  Minimise(status);
+  frm.TrayIconMessage(QSystemTrayIcon::DoubleClick);
+  EXPECT_TRUE(status.isVisible());
+  EXPECT_FALSE(status.isMinimized()) << "the double click left the window minimised";
+}
+
+TEST_F(StatusWindowReach, WithoutATrayTheStatusWindowStandsInForTheIcon) {
+  ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable())
+      << "the offscreen platform has no tray; this test needs none";
+  LogCapture log;
+  TempDir dir;
+  EventLoop loop(EventLoop::Clock::Manual);
+  MemorySerial serial(loop);
+  Application app(loop, serial, frm.Hooks(), dir.Path("BridgeConfig.sys"));
+  app.FormCreate();
+  EXPECT_EQ(app.NoTrayIcon, 1);
+  EXPECT_FALSE(frm.TrayIcon->isVisible());
+  EXPECT_TRUE(status.isVisible());
+  EXPECT_EQ(log.Count("no system tray available"), 1u) << log.All();
+
+  // Closing it asks whether to end the program: No keeps the window, Yes ends the program.
+  WhenModalOpens([](QWidget* modal) { SendKey(modal, Qt::Key_Escape); });
+  status.close();
+  EXPECT_TRUE(status.isVisible());
+  EXPECT_EQ(closes, 0);
+  WhenModalOpens([](QWidget* modal) { SendKey(modal, Qt::Key_Return); });
+  status.close();
+  EXPECT_EQ(closes, 1);
+  app.Teardown();
+}
+
+TEST_F(StatusWindowReach, ClosingTheStatusWindowOnlyHidesItWhileTheIconIsThere) {
+  status.ShowAndRaise();
+  status.close();
+  EXPECT_FALSE(status.isVisible());
+  EXPECT_EQ(closes, 0);
 }
 
 using CloseApp = BridgeFrmFixture;

@@ -16,11 +16,21 @@ namespace kov {
 
 class Program {
  public:
-  Program(const std::string& binary, const std::string& workdir, std::vector<std::string> args = {})
+  // env changes the program's environment: "NAME=value" sets a variable, "NAME" removes it.
+  Program(const std::string& binary, const std::string& workdir, std::vector<std::string> args = {},
+          const std::vector<std::string>& env = {})
       : workdir_(workdir) {
     pid_ = fork();
     if (pid_ == 0) {
       if (chdir(workdir.c_str()) != 0) _exit(126);
+      for (const std::string& change : env) {
+        size_t eq = change.find('=');
+        if (eq == std::string::npos) {
+          unsetenv(change.c_str());
+        } else {
+          setenv(change.substr(0, eq).c_str(), change.substr(eq + 1).c_str(), 1);
+        }
+      }
       int err = open("stderr.log", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
       int out = open("stdout.log", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
       int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
