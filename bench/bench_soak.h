@@ -1,7 +1,7 @@
 #pragma once
 // One channel of the soak test: a device (pseudo-terminal) and a client that comes and goes,
-// carrying checked traffic both ways, and now and then the device hung up and brought back
-// through the console (Stop n, the same pseudo-terminal path again, Start n).
+// carrying checked traffic both ways, and now and then the device hung up and brought back on
+// the same pseudo-terminal path, which the program opens again by itself.
 #include <unistd.h>
 
 #include <atomic>
@@ -218,8 +218,9 @@ class SoakChannel {
                         toTcp_->checker.Position() + toSerial_->checker.Position());
   }
 
-  // Hangs the device up in the middle of the traffic, checks that the program carries on,
-  // stops the port, gets the same device path back and starts the port again.
+  // Hangs the device up in the middle of the traffic, checks that the program lets the client
+  // go and carries on, and brings the device back on the same path, which the program opens
+  // again by itself.
   void HangUp(int fd) {
     hangUpWanted = false;
     ++report.hangUps;
@@ -235,14 +236,24 @@ class SoakChannel {
     const double busyBefore =
         (cpuBefore - sessionCpu_) / (static_cast<double>(NowNs() - sessionStart_) / 1e8);
     pty_.Close();
-    // What the program read from the device before the hang-up still reaches the client.
-    Drain(fd);
+    // What the program read from the device before the hang-up still reaches the client, then
+    // the let-go notice and the close.
+    bool closed = false;
+    const std::string rest = ReadToEnd(fd, 10000, closed);
+    close(fd);
+    fd = -1;
+    const bool letGo = closed && rest.size() >= kLetGo.size() &&
+                       rest.compare(rest.size() - kLetGo.size(), kLetGo.size(), kLetGo) == 0;
+    if (!letGo) return "after the hang-up the client was not let go with the notice";
+    if (!toTcp_->checker.Check(rest.data(), rest.size() - kLetGo.size())) {
+      return "after the hang-up: content: " + toTcp_->checker.Error();
+    }
     report.toTcp.lostAtHangUp += toTcp_->writer.Position() - toTcp_->checker.Position();
     report.toSerial.lostAtHangUp += toSerial_->writer.Position() - toSerial_->checker.Position();
-    if (!toTcp_->error.empty()) return "after the hang-up: " + toTcp_->error;
 
-    // The program goes on, says once that the device went away, and does not spin: its CPU
-    // use (the other channels' traffic goes on) stays near what it was before.
+    // The program goes on, says once that the device went away, and does not spin while it
+    // waits for the device: its CPU use (the other channels' traffic goes on) stays near what
+    // it was before.
     const double cpu0 = CpuMsFine(settings_.pid);
     SleepMs(2000);
     const double busy = (CpuMsFine(settings_.pid) - cpu0) / 20.0;
@@ -255,54 +266,27 @@ class SoakChannel {
     if (Occurrences(ReadText(settings_.logPath), line) != static_cast<size_t>(report.hangUps)) {
       return "expected one log line \"" + line + "\" per hang-up";
     }
-    // The client stays bridged; what it sends has nowhere to go.
-    WriteAll(fd, std::string(100, 'x'), 1000);
 
-    std::string error;
-    const std::string stop = "Stop " + std::to_string(Number());
-    if (!settings_.console->Run([&](Console& c, std::string& e) { return c.CommandOk(stop, e); },
-                                error)) {
-      return error;
-    }
-    const bool letGo = CloseClientAfterStop(fd, error);
-    fd = -1;
-    if (!letGo) return error;
     if (!Reacquire(path)) {
+      // The path cannot be had again: the port is stopped, so that it no longer waits.
+      std::string error;
+      const std::string stop = "Stop " + std::to_string(Number());
+      if (!settings_.console->Run([&](Console& c, std::string& e) { return c.CommandOk(stop, e); },
+                                  error)) {
+        return error;
+      }
       report.stopped = true;
       return "";
     }
-    const std::string start = "Start " + std::to_string(Number());
-    if (!settings_.console->Run([&](Console& c, std::string& e) { return c.CommandOk(start, e); },
-                                error)) {
-      return error;
+    // Back on its path, the device is opened again within the program's second of retrying.
+    const std::string back = Name() + " device back on " + path;
+    const int64_t deadline = NowNs() + 5'000'000'000;
+    while (Occurrences(ReadText(settings_.logPath), back) < static_cast<size_t>(report.hangUps)) {
+      if (NowNs() > deadline) return "the device was not opened again: no \"" + back + "\"";
+      SleepMs(50);
     }
     NewEpoch();
     return "";
-  }
-
-  // Reads what still arrives at the client, checked, until it has been quiet for a second.
-  void Drain(int fd) {
-    std::vector<char> buf(65536);
-    const int64_t deadline = NowNs() + 10'000'000'000;
-    while (WaitFor(fd, POLLIN, std::min(NowNs() + 1'000'000'000, deadline))) {
-      const ssize_t r = read(fd, buf.data(), buf.size());
-      if (r <= 0) break;
-      if (!toTcp_->checker.Check(buf.data(), static_cast<size_t>(r))) {
-        toTcp_->error = "content: " + toTcp_->checker.Error();
-        return;
-      }
-    }
-  }
-
-  // Stop lets the client go with the let-go notice.
-  static bool CloseClientAfterStop(int fd, std::string& error) {
-    bool closed = false;
-    const std::string rest = ReadToEnd(fd, 5000, closed);
-    close(fd);
-    if (closed && rest == kLetGo) return true;
-    error =
-        "after Stop the client got \"" + Printable(rest) + "\"" + (closed ? "" : ", not closed");
-    return false;
   }
 
   // A closed master takes its path with it; the number is free again once the program has

@@ -4,7 +4,8 @@
 // For each program: throughput each way on one channel and on eight at once, every byte
 // checked; round-trip latency through a device that echoes; CPU time per MiB and peak
 // resident memory of the program's processes; its CPU use while idle with eight ports
-// listening and one client connected. Prints one table and writes the figures as JSON.
+// listening and one client connected, and with eight clients bridged that send nothing. Prints
+// one table and writes the figures as JSON.
 //
 //   bridge_bench [--kovbridge PATH] [--subjects kovbridge,socat,ser2net] [--mib 64]
 //                [--mib8 16] [--ser2net-share 8] [--repeat 3] [--rounds 5000] [--size 32]
@@ -99,22 +100,19 @@ class Bench {
     return true;
   }
 
-  // Eight channels: the idle measurement with one client, then all eight each way at once.
+  // Eight channels: idle with one client, idle with eight, then all eight each way at once.
   bool EightChannels(const Program& program) {
     Subject subject(program);
     std::string error;
     if (!Setup(subject, 8, 1, error)) return Fail(subject, "eight channels: " + error);
-    SleepMs(1000);
-    const double fine0 = subject.CpuMsFine();
-    const double ticks0 = subject.CpuMs();
-    const int64_t t0 = NowNs();
-    SleepMs(int64_t{options_.idleSeconds} * 1000);
-    const double ms = static_cast<double>(NowNs() - t0) / 1e6;
-    result_.idleCpuPercent.push_back((subject.CpuMsFine() - fine0) / ms * 100.0);
-    result_.idleCpuPercentTicks.push_back((subject.CpuMs() - ticks0) / ms * 100.0);
+    Idle idle = MeasureIdle(subject);
+    result_.idleCpuPercent.push_back(idle.cpuMs / idle.ms * 100.0);
+    result_.idleCpuPercentTicks.push_back(idle.tickMs / idle.ms * 100.0);
     for (size_t i = 1; i < channels_.size(); ++i) {
       if (!Connect(subject, channels_[i], error)) return Fail(subject, "eight channels: " + error);
     }
+    idle = MeasureIdle(subject);
+    result_.idleCpuMsBridged.push_back(idle.cpuMs / idle.ms * 10000.0);
     const uint64_t bytes = Share(program, options_.mib8 * 1024 * 1024);
     if (!BothWays(subject, bytes, result_.toTcp8, result_.toSerial8, error)) {
       return Fail(subject, "eight channels: " + error);
@@ -126,6 +124,26 @@ class Bench {
   }
 
  private:
+  struct Idle {
+    double ms = 0;      // wall time measured
+    double cpuMs = 0;   // from the scheduler's nanosecond counts
+    double tickMs = 0;  // from utime + stime
+  };
+
+  // The program's CPU use while nothing moves, after a second to settle.
+  Idle MeasureIdle(Subject& subject) {
+    SleepMs(1000);
+    const double fine0 = subject.CpuMsFine();
+    const double ticks0 = subject.CpuMs();
+    const int64_t t0 = NowNs();
+    SleepMs(int64_t{options_.idleSeconds} * 1000);
+    Idle idle;
+    idle.ms = static_cast<double>(NowNs() - t0) / 1e6;
+    idle.cpuMs = subject.CpuMsFine() - fine0;
+    idle.tickMs = subject.CpuMs() - ticks0;
+    return idle;
+  }
+
   // ser2net's stock 64-byte buffers make it slow: it moves a share of the bytes.
   uint64_t Share(const Program& program, uint64_t bytes) const {
     return program.kind == Kind::kSer2net ? bytes / options_.ser2netShare : bytes;

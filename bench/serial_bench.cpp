@@ -11,9 +11,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "bridge/SerialLease.h"
 #include "bridge/TermiosSerial.h"
 #include "event/EventLoop.h"
 #include "event/Log.h"
@@ -73,9 +76,13 @@ int main(int argc, char** argv) {
   std::array<std::string, kov::kSioPortCount> paths;
   paths[0] = name;
   kov::TermiosSerial serial(loop, paths);
+  // The port's events go to these, as they would to a bridge holding it.
+  std::function<void()> onRxData;
+  std::function<void()> onTxRoom;
+  std::unique_ptr<kov::SerialLease> port =
+      serial.Lease(0, {[&] { onRxData(); }, [&] { onTxRoom(); }, nullptr});
   // Raw mode is set before the device starts talking.
-  if (serial.SioReset(0, 65000, 65000) != 0 || serial.SioParms(0, 0, 0, 8) != 0 ||
-      serial.SioBaud(0, 9) != 0) {
+  if (port->Open({65000, 65000, 0, 0, 8, 9}) != 0) {
     std::fprintf(stderr, "cannot open %s\n", name);
     return 1;
   }
@@ -90,11 +97,10 @@ int main(int argc, char** argv) {
   // Device to port: taken as it comes, in the blocks the channels use.
   size_t received = 0;
   std::vector<char> block(64999);
-  serial.SetEvents(0, {[&] {
-                         int32_t n;
-                         while ((n = serial.SioGets(0, block.data(), 64999)) > 0) received += n;
-                       },
-                       nullptr});
+  onRxData = [&] {
+    int32_t n;
+    while ((n = port->SioGets(block.data(), 64999)) > 0) received += n;
+  };
   loop.RunUntil([&] { return received >= total; }, 600000);
   Report("device->port", received, WallSeconds() - wall, CpuSeconds() - cpu);
 
@@ -105,15 +111,19 @@ int main(int argc, char** argv) {
   auto putMore = [&] {
     while (put < total) {
       int32_t asked = static_cast<int32_t>(std::min<size_t>(64999, total - put));
-      int32_t n = serial.SioPuts(0, block.data(), asked);
-      if (n <= 0) break;
+      int32_t n = port->SioPuts(block.data(), asked);
+      if (n < 0) break;
       put += static_cast<size_t>(n);
-      if (n < asked) break;
+      if (n < asked) {
+        port->WantTxRoom();
+        break;
+      }
     }
   };
-  serial.SetEvents(0, {nullptr, putMore});
+  onRxData = [] {};
+  onTxRoom = putMore;
   putMore();
-  loop.RunUntil([&] { return put >= total && serial.SioTxFree(0) == 65000; }, 600000);
+  loop.RunUntil([&] { return put >= total && port->SioTxFree() == 65000; }, 600000);
   int status = 0;
   waitpid(child, &status, 0);
   Report("port->device", put, WallSeconds() - wall, CpuSeconds() - cpu);

@@ -1,7 +1,7 @@
 // Soak test of kovbridge: eight bridged channels carrying checked traffic both ways for a
 // number of minutes, with clients coming and going (in order and with a reset), second
 // clients turned away, console sessions logging in and out, and devices hung up and brought
-// back with Stop and Start. At the end every byte is accounted for, the program's descriptors
+// back on the same path, which the program opens again by itself. At the end every byte is accounted for, the program's descriptors
 // are as many as at the start, its resident memory has not grown beyond a bound, and it still
 // answers on the console and on every channel.
 //

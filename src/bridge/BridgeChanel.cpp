@@ -1,4 +1,5 @@
-// A local bridge channel: construction, opening and closing, and what others read of it.
+// A local bridge channel: construction, opening and closing, a device that goes away, and what
+// others read of it.
 #include "bridge/BridgeChanel.h"
 
 #include <exception>
@@ -22,12 +23,16 @@ TBridgeChanel::TBridgeChanel(EventLoop& loop, SerialLibrary& serial, TConfigFile
                              int32_t portIndex)
     : PortIndex(portIndex),
       Server(loop),
-      PollTimer(loop, kPollMs),
       IdleTimer(loop, kIdleMs),
       TrafficTimer(loop, kTrafficMs),
       loop_(loop),
+      config_(config),
       serial_(serial),
-      config_(config) {
+      relay_(loop, serial, portIndex,
+             SerialRelay::Hooks{
+                 [this] { return FirstConnection(); }, [this](int32_t count) { CountRx += count; },
+                 [this](int32_t count) { CountTx += count; }, [this] { OnDeviceLost(); }}),
+      wait_(loop, relay_, nullptr) {
   Server.SetPort(kFirstTcpPort + portIndex);
   Server.OnGetSocket = [this](TServerWinSocket& sender, int32_t handle) {
     OnGetSocket(sender, handle);
@@ -48,42 +53,36 @@ TBridgeChanel::TBridgeChanel(EventLoop& loop, SerialLibrary& serial, TConfigFile
                                 TErrorEvent errorEvent, int32_t& errorCode) {
     OnClientError(sender, socket, errorEvent, errorCode);
   };
-  PollTimer.SetOnTimer([this] { PollTimerTimer(); });
   IdleTimer.SetOnTimer([this] { IdleTimerTimer(); });
   TrafficTimer.SetOnTimer([this] { TrafficTimerTimer(); });
   TrafficTimer.SetEnabled(true);
-  InstallSerialEvents();
 }
 
 TBridgeChanel::~TBridgeChanel() { Close(); }
 
-std::string TBridgeChanel::Name() const { return "COM" + std::to_string(PortIndex + 1); }
-
-void TBridgeChanel::InstallSerialEvents() {
-  std::weak_ptr<int> alive = alive_;
-  SerialEvents events;
-  events.OnRxData = [this, alive] {
-    if (!alive.expired()) OnSerialRxData();
-  };
-  events.OnTxRoom = [this, alive] {
-    if (!alive.expired()) OnSerialTxRoom();
-  };
-  serial_.SetEvents(PortIndex, std::move(events));
-}
+std::string TBridgeChanel::Name() const { return SerialLibrary::PortName(PortIndex); }
 
 int32_t TBridgeChanel::Open(int32_t speedIndex, int32_t parityIndex, int32_t tcpPort) {
-  // The remote link may have used the port in between: its events are replaced by ours.
-  InstallSerialEvents();
-  auto failed = [this](const char* step, int32_t code) {
-    Log(Name() + ": bridge cannot open, " + step + " gave " + std::to_string(code));
-    return code;
-  };
-  int32_t rc = serial_.SioReset(PortIndex, kQueueSize, kQueueSize);
-  if (rc < 0) return failed("SioReset", rc);
-  rc = serial_.SioParms(PortIndex, parityIndex, kStopBitsOne, kDataBitsEight);
-  if (rc < 0) return failed("SioParms", rc);
-  rc = serial_.SioBaud(PortIndex, speedIndex);
-  if (rc < 0) return failed("SioBaud", rc);
+  wait_.End();
+  const PortSetup setup{kQueueSize,   kQueueSize,     parityIndex,
+                        kStopBitsOne, kDataBitsEight, speedIndex};
+  SioStep step = SioStep::Reset;
+  int32_t rc = relay_.Open(setup, &step);
+  // A device that went away and has not come back is waited for, as it is when it goes away
+  // while the channel runs; one that was never there is an error at once.
+  const bool away = rc == kSioCannotOpen && step == SioStep::Reset && relay_.Holds() &&
+                    serial_.DeviceAway(PortIndex);
+  if (rc < 0 && !away) {
+    if (!relay_.Holds()) {
+      Log(Name() + ": bridge cannot open, the port is held by the remote server link");
+      return rc;
+    }
+    if (step == SioStep::Reset) relay_.Release();
+    Log(Name() + ": bridge cannot open, " + StepName(step) + " gave " + std::to_string(rc));
+    return rc;
+  }
+  if (away) rc = 0;
+  setup_ = setup;
   Opened = 1;
 
   CloseFirstClient();
@@ -95,35 +94,70 @@ int32_t TBridgeChanel::Open(int32_t speedIndex, int32_t parityIndex, int32_t tcp
     // A channel that cannot listen is no channel: the serial port is given back, so that the
     // caller sees a port that cannot be opened and nothing is left half open.
     const std::string text = ex.what();
-    serial_.SioDone(PortIndex);
+    relay_.Release();
     Opened = 0;
     Connected = 0;
-    PollTimer.SetEnabled(false);
+    relay_.Stop();
     IdleTimer.SetEnabled(false);
     Log(Name() + ": bridge cannot listen on TCP port " + std::to_string(tcpPort) + ": " + text);
     loop_.ReportError(text);
     return kSioCannotOpen;
   }
-  Log(Name() + ": bridge open (" + SpeedText(speedIndex) + " " + ParityText(parityIndex) +
-      "), listening on TCP port " + std::to_string(tcpPort));
+  const std::string settings = SpeedText(speedIndex) + " " + ParityText(parityIndex);
+  if (away) {
+    wait_.Begin(setup);
+    Log(Name() + ": device " + serial_.PortPath(PortIndex) + " is away, bridge waits for it (" +
+        settings + "), listening on TCP port " + std::to_string(tcpPort));
+  } else {
+    Log(Name() + ": bridge open (" + settings + "), listening on TCP port " +
+        std::to_string(tcpPort));
+  }
   return rc;
 }
 
 int32_t TBridgeChanel::Close() {
   const bool wasOpen = Opened == 1;
-  const int32_t rc = serial_.SioDone(PortIndex);
+  int32_t rc = 0;
+  if (relay_.Holds()) {
+    // A port that waits for its device is closed already.
+    if (relay_.PortOpen()) rc = relay_.ClosePort();
+  } else if (!serial_.Leased(PortIndex)) {
+    // Not opened by this channel: the library gives its answer (the port is not open). A port
+    // leased to the remote link is the link's to close, not the channel's.
+    rc = serial_.SioDone(PortIndex);
+  }
   if (rc < 0) {
     if (wasOpen) Log(Name() + ": bridge cannot close, SioDone gave " + std::to_string(rc));
     return rc;
   }
+  relay_.Release();
+  wait_.End();
   Opened = 0;
   Connected = 0;
+  relay_.Stop();
+  lettingGo_ = false;
   CloseFirstClient();
   Server.SetActive(false);
   IdleTimer.SetEnabled(false);
-  PollTimer.SetEnabled(false);
   if (wasOpen) Log(Name() + ": bridge closed");
   return rc;
+}
+
+void TBridgeChanel::OnDeviceLost() {
+  relay_.Stop();
+  relay_.ClosePort();
+  // A port left open by a failed Open is only closed: the channel is not running.
+  if (Opened != 1) return;
+  wait_.Begin(setup_);
+  TCustomWinSocket* client = FirstConnection();
+  if (!client || !bridged_) return;
+  // The client goes once it has everything the device sent; what is still queued for it is
+  // not cut off by the close.
+  if (client->OutputQueued() > 0) {
+    lettingGo_ = true;
+  } else {
+    CloseFirstClient();
+  }
 }
 
 ChannelState TBridgeChanel::State() const {

@@ -1,5 +1,5 @@
 #pragma once
-// One local bridge channel: a serial port held open through the serial library and a TCP port
+// One local bridge channel: a serial port held through the serial library and a TCP port
 // listened on, bridging one client at a time (from an accepted address) to the port.
 //
 //   TBridgeChanel channel(loop, serial, config, 0);  // COM1
@@ -13,15 +13,22 @@
 // (the first one with the B02 notice). The bridged client is let go with the B02 notice when it
 // closes, when it sends nothing for 180000 ms, or when the channel is opened again or closed.
 //
-// Nothing is lost on the way: serial bytes stay in the port's receive ring while the client's
-// output queue is above kClientHighWater, and the client's bytes stay in its socket while the
-// port's transmit ring is full. Serial bytes go out as soon as the port has taken them in, and
-// at the latest on the 50 ms poll.
-#include <array>
+// The bytes move through a SerialRelay, which holds the port's lease while the channel is open;
+// a port leased to the remote link is not the channel's: Open fails with kSioCannotOpen and
+// Close leaves it alone.
+//
+// A device that goes away while the channel is open: the bridged client gets what the device
+// had sent, then the B02 notice, and is let go. The channel keeps listening, Opened stays 1, and
+// a DeviceWait tries the device again every 1000 ms; meanwhile each newcomer from an accepted
+// address gets the B02 notice and is closed. Once the device is back the channel bridges again.
+// Open on a port whose device went away and is not back yet waits the same way instead of
+// failing.
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "bridge/DeviceWait.h"
+#include "bridge/SerialRelay.h"
 #include "event/EventLoop.h"
 #include "net/ServerSocket.h"
 
@@ -47,13 +54,10 @@ inline constexpr int32_t kNoticeSize = 20;
 
 class TBridgeChanel {
  public:
-  static constexpr int32_t kQueueSize = 65000;  // serial receive and transmit rings
-  static constexpr int32_t kPollMax = 64999;    // serial bytes taken per poll at most
-  static constexpr int64_t kPollMs = 50;
-  static constexpr int64_t kIdleMs = 180000;               // client silence before it is dropped
-  static constexpr int64_t kTrafficMs = 10000;             // traffic period
-  static constexpr int32_t kClientHighWater = 256 * 1024;  // queued towards a slow client
-  static constexpr int32_t kAddressMax = 20;               // RemoteAddress is cut to this length
+  static constexpr int32_t kQueueSize = SerialRelay::kQueueSize;  // serial rings
+  static constexpr int64_t kIdleMs = 180000;    // client silence before it is dropped
+  static constexpr int64_t kTrafficMs = 10000;  // traffic period
+  static constexpr int32_t kAddressMax = 20;    // RemoteAddress is cut to this length
 
   TBridgeChanel(EventLoop& loop, SerialLibrary& serial, TConfigFile& config, int32_t portIndex);
   // Close(), result ignored.
@@ -64,13 +68,21 @@ class TBridgeChanel {
   // Opens the serial port (reset, parity with one stop bit and 8 data bits, speed) and listens
   // on tcpPort, letting go of a bridged client first. Returns the speed step's result (0 or
   // more), the first failing library step's negative code (the port stays open after a failed
-  // parity or speed step), or kSioCannotOpen (-2) when tcpPort cannot be listened on: the serial
-  // port is closed again, the channel stays closed and the socket error goes to the error box.
+  // parity or speed step), or kSioCannotOpen (-2) when the port is leased to the remote link or
+  // tcpPort cannot be listened on: the serial port is closed again, the channel stays closed
+  // and the socket error goes to the error box. A device that went away and is not back gives
+  // 0: the channel listens and waits for it.
   int32_t Open(int32_t speedIndex, int32_t parityIndex, int32_t tcpPort);
-  // Closes the serial port, then lets go of the client and stops listening. A negative result
-  // of the library's close is returned with nothing changed.
+  // Closes the serial port, then lets go of the client and stops listening; stops waiting for a
+  // missing device. A negative result of the library's close is returned with nothing changed.
+  // A port leased to the remote link is left to it (result 0).
   int32_t Close();
   ChannelState State() const;
+  // Whether the channel waits for its missing device.
+  bool WaitingForDevice() const { return wait_.Waiting(); }
+
+  SerialRelay& Relay() { return relay_; }
+  DeviceWait& Wait() { return wait_; }
 
   int32_t PortIndex;
   uint8_t Opened = 0;
@@ -84,7 +96,6 @@ class TBridgeChanel {
   int32_t FirstClientHandle = 0;   // latest connection accepted while the server held none
   int32_t SecondClientHandle = 0;  // latest connection accepted while the server held one
   TServerSocket Server;
-  Timer PollTimer;
   Timer IdleTimer;
   Timer TrafficTimer;
 
@@ -97,38 +108,27 @@ class TBridgeChanel {
   void OnClientError(TServerWinSocket& sender, TCustomWinSocket& socket, TErrorEvent errorEvent,
                      int32_t& errorCode);
   // Handlers of the timers.
-  void PollTimerTimer();
   void IdleTimerTimer();
   void TrafficTimerTimer();
 
  private:
   std::string Name() const;  // "COM1"
-  void InstallSerialEvents();
-  // Takes the port's waiting bytes (one chunk of at most kPollMax) to the bridged client.
-  void PollSerial();
-  // Runs PollSerial after the current handler; at most one is pending.
-  void SchedulePoll();
-  // Moves the client's bytes into the serial transmit ring as far as it has room; pauses the
-  // connection when it is full.
-  void TakeFromClient(TCustomWinSocket& socket);
-  void OnSerialRxData();
-  void OnSerialTxRoom();
+  // The relay's DeviceLost: the client has the device's last bytes; it is let go, and the
+  // device is waited for.
+  void OnDeviceLost();
   // The bridged connection (connection 0) when the server holds one.
   TCustomWinSocket* FirstConnection();
   // Lets go of the bridged client: closes connection 0 naming FirstClientHandle.
   void CloseFirstClient();
 
   EventLoop& loop_;
-  SerialLibrary& serial_;
   TConfigFile& config_;
-  bool pollPosted_ = false;
-  bool bridged_ = false;  // connection 0 was taken on and has not been let go yet
-  // Expires with the channel, so that posted tasks and serial callbacks can tell.
-  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
-  // One chunk read from the serial port, sent to the client straight from here.
-  std::array<char, kPollMax + 2> RxBuffer{};
-  // Client bytes on their way into the serial transmit ring.
-  std::array<char, kQueueSize> txBuffer_{};
+  SerialLibrary& serial_;
+  SerialRelay relay_;
+  DeviceWait wait_;
+  PortSetup setup_;         // what the last Open asked for
+  bool bridged_ = false;    // connection 0 was taken on and has not been let go yet
+  bool lettingGo_ = false;  // the bridged client is let go once its queue has drained
 };
 
 }  // namespace kov

@@ -1,5 +1,5 @@
-// A local bridge channel's clients: taking one on, turning others away, letting go, and the
-// idle and traffic timers.
+// A local bridge channel's clients: taking one on, turning others away, letting go, their bytes
+// handed to the relay, and the idle and traffic timers.
 #include <string>
 
 #include "bridge/BridgeChanel.h"
@@ -26,6 +26,17 @@ void TBridgeChanel::OnClientConnect(TServerWinSocket& sender, TCustomWinSocket& 
   // awaits removal) it is a second client, and connection 0 is not touched.
   const bool second = sender.ConnectionCount() >= 2;
   if (AddressAccepted(config_, address)) {
+    if (wait_.Waiting()) {
+      // No device to bridge to: a clean refusal the client's own retries can act on.
+      Log(Name() + ": client " + address + " refused, the device is away");
+      if (second) {
+        socket.SendBuf(kNoticeB02, kNoticeSize);
+        socket.CloseNamed(SecondClientHandle);
+      } else {
+        socket.CloseNamed(FirstClientHandle);  // the disconnect handler sends it the B02 notice
+      }
+      return;
+    }
     if (second) {
       Log(Name() + ": client " + address + " refused, the port is in use");
       socket.SendBuf(kNoticeB03, kNoticeSize);
@@ -34,11 +45,11 @@ void TBridgeChanel::OnClientConnect(TServerWinSocket& sender, TCustomWinSocket& 
     }
     Connected = 1;
     bridged_ = true;
-    PollTimer.SetEnabled(true);
     RemoteAddress = address.substr(0, kAddressMax);
     socket.SetNoDelay(true);
     Log(Name() + ": client " + address + " bridged");
     socket.SendBuf(kNoticeB01, kNoticeSize);
+    relay_.Start();
     return;
   }
   Log(Name() + ": client " + address + " refused, address not accepted");
@@ -54,7 +65,8 @@ void TBridgeChanel::OnClientDisconnect(TServerWinSocket& sender, TCustomWinSocke
   if (sender.ConnectionCount() < 1 || &sender.ConnectionAt(0) != &socket) return;
   socket.SendBuf(kNoticeB02, kNoticeSize);
   Connected = 0;
-  PollTimer.SetEnabled(false);
+  lettingGo_ = false;
+  relay_.Stop();
   IdleTimer.SetEnabled(false);
   if (bridged_) {
     bridged_ = false;
@@ -74,6 +86,23 @@ void TBridgeChanel::OnClientError(TServerWinSocket& sender, TCustomWinSocket& so
   }
   // Errors on a channel's connections are not reported.
   errorCode = 0;
+}
+
+void TBridgeChanel::OnClientRead(TServerWinSocket&, TCustomWinSocket& socket) {
+  IdleTimer.SetEnabled(false);
+  IdleTimer.SetEnabled(true);
+  relay_.PeerReadable(socket);
+}
+
+void TBridgeChanel::OnClientWrite(TServerWinSocket&, TCustomWinSocket& socket) {
+  // A connection's queue has drained: the bytes held back for a slow client may go now, or a
+  // client that waited for its last bytes is let go.
+  if (lettingGo_ && &socket == FirstConnection()) {
+    lettingGo_ = false;
+    CloseFirstClient();
+    return;
+  }
+  relay_.PeerDrained();
 }
 
 void TBridgeChanel::IdleTimerTimer() {

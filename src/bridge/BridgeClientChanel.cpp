@@ -1,6 +1,5 @@
 #include "bridge/BridgeClientChanel.h"
 
-#include <algorithm>
 #include <stdexcept>
 
 #include "bridge/Bridges.h"
@@ -28,11 +27,11 @@ bool EndsConnection(TErrorEvent kind) {
 TBridgeClientChanel::TBridgeClientChanel(EventLoop& loop, SerialLibrary& serial, TBridges& bridges,
                                          ConsoleSink console)
     : Socket(loop),
-      PollTimer(loop, kPollMs),
-      loop_(loop),
-      serial_(serial),
       bridges_(bridges),
-      console_(std::move(console)) {
+      console_(std::move(console)),
+      relay_(loop, serial, 0,
+             SerialRelay::Hooks{[this]() -> TCustomWinSocket* { return &Socket.Socket(); }, nullptr,
+                                nullptr, [this] { HandleDeviceLost(); }}) {
   Socket.SetPort(RemotePort);
   // Serial bytes are small and interactive: no waiting to fill a segment.
   Socket.Socket().SetNoDelay(true);
@@ -43,35 +42,33 @@ TBridgeClientChanel::TBridgeClientChanel(EventLoop& loop, SerialLibrary& serial,
   Socket.OnDisconnect = [this](TClientSocket&, TCustomWinSocket&) { HandleDisconnect(); };
   Socket.OnRead = [this](TClientSocket&, TCustomWinSocket& socket) { HandleRead(socket); };
   Socket.OnWrite = [this](TClientSocket&, TCustomWinSocket&) { HandleWrite(); };
-  PollTimer.SetOnTimer([this] { PollStep(); });
 }
 
 TBridgeClientChanel::~TBridgeClientChanel() = default;
 
-std::string TBridgeClientChanel::PortName() const { return "COM" + std::to_string(PortIndex + 1); }
+std::string TBridgeClientChanel::PortName() const { return SerialLibrary::PortName(PortIndex); }
 
 // ---------------------------------------------------------------------------------------------
 // Connecting and disconnecting
 
 bool TBridgeClientChanel::Connect(int32_t portIndex, const std::string& host) {
-  if (attempting_) {
-    // A new attempt replaces one still under way: the old one's events are ignored from now
-    // on, and its port, when it is another one, is released.
-    attempting_ = false;
-    if (holdsPort_ && PortIndex != portIndex) serial_.SioDone(PortIndex);
-  }
+  // A new attempt replaces one still under way: the old one's events are ignored from now on,
+  // and its port, when it is another one, is released.
+  attempting_ = false;
   PortIndex = portIndex;
-  holdsPort_ = false;
-  if (serial_.SioReset(portIndex, kQueueSize, kQueueSize) < 0) {
-    throw std::runtime_error("Can't open Serial Port " + PortName());
-  }
-  holdsPort_ = true;
-  InstallSerialEvents(portIndex);
-  if (serial_.SioParms(portIndex, kParityIndex, kStopBits, kDataBits) < 0) {
-    throw std::runtime_error("Can't apply Serial Port params for " + PortName());
-  }
-  if (serial_.SioBaud(portIndex, kSpeedIndex) < 0) {
-    throw std::runtime_error("Can't apply Serial Port speed for " + PortName());
+  relay_.SetPort(portIndex);
+  const PortSetup setup{kQueueSize, kQueueSize, kParityIndex, kStopBits, kDataBits, kSpeedIndex};
+  SioStep failed = SioStep::Reset;
+  if (relay_.Open(setup, &failed) < 0) {
+    GiveUpPort();
+    switch (failed) {
+      case SioStep::Reset:
+        throw std::runtime_error("Can't open Serial Port " + PortName());
+      case SioStep::Parms:
+        throw std::runtime_error("Can't apply Serial Port params for " + PortName());
+      case SioStep::Baud:
+        throw std::runtime_error("Can't apply Serial Port speed for " + PortName());
+    }
   }
 
   Log("Remote server link: " + PortName() + " connecting to " + host + ":" +
@@ -85,17 +82,22 @@ bool TBridgeClientChanel::Connect(int32_t portIndex, const std::string& host) {
   } catch (const std::exception& e) {
     attempting_ = false;
     if (!Socket.Active()) Socket.SetHost("");
+    GiveUpPort();
     Log(std::string("Remote server link: cannot connect to ") + host + ": " + e.what());
     throw std::runtime_error("Error opening TCP/IP Connection to " + host);
   }
   Connected = Socket.Active() ? 1 : 0;
-  if (Connected == 1) PollTimer.SetEnabled(true);
+  if (Connected == 1) relay_.Start();
   return Connected == 1;
+}
+
+void TBridgeClientChanel::GiveUpPort() {
+  if (Connected != 1) relay_.Release();
 }
 
 void TBridgeClientChanel::Disconnect() {
   const bool wasUp = Connected == 1;
-  PollTimer.SetEnabled(false);
+  relay_.Stop();
   attempting_ = false;
   {
     // Closing the connection here runs the disconnect event, which must not take this for the
@@ -107,11 +109,9 @@ void TBridgeClientChanel::Disconnect() {
     disconnecting_ = true;
     Socket.SetActive(false);
   }
-  // Only a port the link opened is closed: an idle link leaves the local channels' ports alone.
-  if (holdsPort_) serial_.SioDone(PortIndex);
-  holdsPort_ = false;
+  // Only a port the link holds is closed: an idle link leaves the local channels' ports alone.
+  relay_.Release();
   Connected = 0;
-  txCarry_.clear();
   if (wasUp) Log("Remote server link: " + PortName() + " disconnected");
 }
 
@@ -137,10 +137,9 @@ void TBridgeClientChanel::HandleConnect() {
   if (Connected != 1) return;
   Log("Remote server link: " + PortName() + " connected to " + Socket.Socket().PeerAddress() + ":" +
       std::to_string(RemotePort));
-  PollTimer.SetEnabled(true);
   if (console_) console_(kConnectedReply);
-  // Bytes that arrived while connecting go out now rather than at the first tick.
-  RequestPoll();
+  // Bytes that arrived while connecting go out now.
+  relay_.Start();
 }
 
 void TBridgeClientChanel::HandleError(TErrorEvent kind, int32_t& code) {
@@ -156,7 +155,7 @@ void TBridgeClientChanel::HandleError(TErrorEvent kind, int32_t& code) {
   Connected = Socket.Active() ? 1 : 0;
   Log("Remote server link: " + PortName() + " socket error " + std::to_string(errorCode));
   if (Connected == 1 && !EndsConnection(kind)) {
-    PollTimer.SetEnabled(true);
+    relay_.Start();
   } else {
     GoIdle();
   }
@@ -172,90 +171,26 @@ void TBridgeClientChanel::HandleDisconnect() {
   if (console_) console_(kClosedByServerReply);
 }
 
-void TBridgeClientChanel::HandleRead(TCustomWinSocket& socket) {
-  // Takes only what the serial transmit ring has room for. When it is full, one byte more is
-  // offered so that the serial layer owes a room event; that byte waits in txCarry_ and the
-  // socket keeps the rest, unread, until the room event. A short read means the connection
-  // is empty for now.
-  while (txCarry_.empty()) {
-    const int32_t room = serial_.SioTxFree(PortIndex);
-    if (room < 0) {
-      // The port is not open: there is nowhere to put the bytes.
-      std::string bytes = socket.ReadPending();
-      serial_.SioPuts(PortIndex, bytes.data(), static_cast<int32_t>(bytes.size()));
-      return;
-    }
-    const int32_t want = std::min(kQueueSize, std::max(room, 1));
-    const int32_t got = socket.ReceiveBuf(txBlock_.data(), want);
-    if (got <= 0) return;
-    const int32_t taken = serial_.SioPuts(PortIndex, txBlock_.data(), got);
-    if (taken < 0) return;  // the port went away in the meantime
-    if (taken < got) {
-      txCarry_.assign(txBlock_.data() + taken, static_cast<size_t>(got - taken));
-      socket.SetReadPaused(true);
-      return;
-    }
-    if (got < want) return;
-  }
-}
+void TBridgeClientChanel::HandleRead(TCustomWinSocket& socket) { relay_.PeerReadable(socket); }
 
 void TBridgeClientChanel::HandleWrite() {
   // The output queue has drained: a poll that held back may go on.
-  RequestPoll();
+  relay_.PeerDrained();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Serial side
 
-void TBridgeClientChanel::PollStep() {
-  if (Connected != 1) return;
-  TCustomWinSocket& socket = Socket.Socket();
-  if (socket.OutputQueued() > kOutputHighWater) return;  // the write event resumes
-  const int32_t waiting = serial_.SioRxQue(PortIndex);
-  if (waiting <= 0) return;
-  const int32_t got =
-      serial_.SioGets(PortIndex, rxBlock_.data(), std::min(waiting, kQueueSize));
-  if (got <= 0) return;
-  socket.SendBuf(rxBlock_.data(), got);
-}
-
-void TBridgeClientChanel::RequestPoll() {
-  if (Connected != 1 || pollPosted_) return;
-  pollPosted_ = true;
-  std::weak_ptr<int> alive = alive_;
-  loop_.Post([this, alive] {
-    if (alive.expired()) return;
-    pollPosted_ = false;
-    PollStep();
-  });
-}
-
-void TBridgeClientChanel::HandleTxRoom() {
-  if (txCarry_.empty()) return;
-  const int32_t taken =
-      serial_.SioPuts(PortIndex, txCarry_.data(), static_cast<int32_t>(txCarry_.size()));
-  if (taken >= 0 && static_cast<size_t>(taken) < txCarry_.size()) {
-    txCarry_.erase(0, static_cast<size_t>(taken));
-    return;  // still short: the serial layer owes another room event
+void TBridgeClientChanel::HandleDeviceLost() {
+  if (!attempting_ && Connected != 1) {
+    relay_.Release();
+    return;
   }
-  txCarry_.clear();
-  Socket.Socket().SetReadPaused(false);
-}
-
-bool TBridgeClientChanel::UsesPort(int32_t port) const {
-  return port == PortIndex && (attempting_ || Connected == 1);
-}
-
-void TBridgeClientChanel::InstallSerialEvents(int32_t port) {
-  std::weak_ptr<int> alive = alive_;
-  SerialEvents events;
-  events.OnRxData = [this, alive, port] {
-    if (!alive.expired() && UsesPort(port)) RequestPoll();
-  };
-  events.OnTxRoom = [this, alive, port] {
-    if (!alive.expired() && UsesPort(port)) HandleTxRoom();
-  };
-  serial_.SetEvents(port, std::move(events));
+  // The server has had what the device sent; the link ends as when the server closes it, and the
+  // port heals as a local channel's does.
+  Log("Remote server link: " + PortName() + " ended, its serial device went away");
+  GoIdle();
+  if (console_) console_(" ERROR: Serial Port " + PortName() + " device lost\n\rBridge:\\>");
 }
 
 }  // namespace kov

@@ -10,23 +10,18 @@
 //   ...
 //   if (link.Connected == 1) link.Disconnect();
 //
-// Bytes from the server go to the serial port as they arrive, as much as the serial transmit
-// ring takes: the rest waits in the socket (reading paused) until the ring has room. Bytes from
-// the serial port go to the server on the 50 ms poll and at once when the serial layer reports
-// new bytes; while more than kOutputHighWater bytes wait to go out to a slow server, the serial
-// port is not read, so its receive ring and the line hold the rest.
+// The bytes move through a SerialRelay, which holds the port's lease from Connect until the
+// link ends: while the link holds the port, no local channel can open or close it.
 //
-// The serial layer keeps one set of event callbacks per port, shared with the local channel of
-// the same port. The link installs its own when it opens the port in Connect; they act only
-// while the link is connecting or connected on that port, so the channel's callbacks, once
-// reinstalled by its Open, and the link's never act on each other's behalf.
-#include <array>
+// The link ends by itself when the server closes the connection, on a socket error that ends
+// the connection, and when the serial device goes away; each time the local channels are started
+// again and the console gets one line.
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
-#include "bridge/SerialLibrary.h"
+#include "bridge/SerialRelay.h"
 #include "event/EventLoop.h"
 #include "net/ClientSocket.h"
 
@@ -39,15 +34,12 @@ class TBridgeClientChanel {
   using ConsoleSink = std::function<void(const std::string& text)>;
 
   static constexpr int32_t kRemoteServerPort = 8899;
-  static constexpr int64_t kPollMs = 50;
-  static constexpr int32_t kQueueSize = 65000;
+  static constexpr int32_t kQueueSize = SerialRelay::kQueueSize;
   // The link always runs its port at 115200 baud, even parity, one stop bit, 8 data bits.
   static constexpr int32_t kSpeedIndex = 9;
   static constexpr int32_t kParityIndex = 2;
   static constexpr int32_t kStopBits = 0;
   static constexpr int32_t kDataBits = 8;
-  // The serial port is not read while more than this waits to go out to the server.
-  static constexpr int32_t kOutputHighWater = 256 * 1024;
 
   TBridgeClientChanel(EventLoop& loop, SerialLibrary& serial, TBridges& bridges,
                       ConsoleSink console);
@@ -58,15 +50,18 @@ class TBridgeClientChanel {
   // Opens serial port portIndex (0..7) and starts connecting to host (a name or a dotted
   // address) on RemotePort. Returns whether the link is already up (normally false: the
   // outcome arrives later and is written to the console). Raises std::runtime_error with
-  // "Can't open Serial Port COM<n>", "Can't apply Serial Port params for COM<n>", "Can't apply
-  // Serial Port speed for COM<n>" or "Error opening TCP/IP Connection to <host>".
+  // "Can't open Serial Port COM<n>" (a local channel holding the port too), "Can't apply Serial
+  // Port params for COM<n>", "Can't apply Serial Port speed for COM<n>" or "Error opening TCP/IP
+  // Connection to <host>"; the port is then given back unless the link is up on it.
   bool Connect(int32_t portIndex, const std::string& host);
-  // Stops the poll, closes the connection and the serial port. Writes nothing to the console
+  // Stops the relay, closes the connection and the serial port. Writes nothing to the console
   // and does not start the local channels.
   void Disconnect();
+  // Whether the link holds the port (from Connect until it ends).
+  bool HoldsPort() const { return relay_.Holds(); }
+  SerialRelay& Relay() { return relay_; }
 
   TClientSocket Socket;
-  Timer PollTimer;
   uint8_t Connected = 0;  // 1 while the link is up
   int32_t PortIndex = 0;  // the serial port the link bridges
   int32_t RemotePort = kRemoteServerPort;
@@ -81,29 +76,18 @@ class TBridgeClientChanel {
   // channels run again.
   void GoIdle();
 
-  // Sends what the serial port has received, unless the server is behind.
-  void PollStep();
-  // Runs PollStep soon, on the loop (at most one pending).
-  void RequestPoll();
-  void HandleTxRoom();
-  void InstallSerialEvents(int32_t port);
-  bool UsesPort(int32_t port) const;
+  // The relay's DeviceLost: the server has the device's last bytes; the link ends.
+  void HandleDeviceLost();
+  // The link raised out of Connect: a port it holds without a connection is given back.
+  void GiveUpPort();
   std::string PortName() const;
 
-  EventLoop& loop_;
-  SerialLibrary& serial_;
   TBridges& bridges_;
   ConsoleSink console_;
-  bool holdsPort_ = false;      // the link opened PortIndex and has not closed it yet
+  SerialRelay relay_;
   bool attempting_ = false;     // a connection attempt started by Connect is under way
   bool disconnecting_ = false;  // Disconnect is closing the socket
-  bool pollPosted_ = false;
-  std::array<char, kQueueSize> rxBlock_{};  // serial bytes on their way to the server
-  std::array<char, kQueueSize> txBlock_{};  // server bytes on their way to the serial port
-  std::string txCarry_;  // bytes from the server that the serial transmit ring has not taken
   std::string host_;
-  // Expires with this object, so posted tasks and serial callbacks can tell it is gone.
-  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 }  // namespace kov

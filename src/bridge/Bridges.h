@@ -33,8 +33,8 @@ class TBridges {
   TBridgeChanel& Channel(int32_t index);
   const TBridgeChanel& Channel(int32_t index) const;
 
-  // Opens every channel with its port's settings; a port that opens gets its active flag set,
-  // one that fails keeps its flag.
+  // Opens every channel with its port's settings; a port that opens gets its active flag set
+  // (so does one whose device went away and is waited for), one that fails keeps its flag.
   void StartAll();
   // Closes every channel and clears every active flag, also where the close failed.
   void StopAll();

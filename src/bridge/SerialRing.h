@@ -5,13 +5,9 @@
 #include <sys/uio.h>
 
 #include <cstddef>
-#include <cstdint>
 #include <memory>
 
 namespace kov {
-
-// Largest receive or transmit queue a port accepts.
-constexpr int32_t kMaxSerialQueue = 16 * 1024 * 1024;
 
 class SerialRing {
  public:

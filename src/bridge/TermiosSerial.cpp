@@ -15,20 +15,20 @@
 #include <stdexcept>
 
 #include "event/EventLoop.h"
-#include "event/Log.h"
 
 namespace kov {
 namespace {
 
-constexpr int32_t kBaudRates[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-constexpr speed_t kSpeeds[] = {B300,  B600,   B1200,  B2400,  B4800,
-                               B9600, B19200, B38400, B57600, B115200};
-constexpr int32_t kBaudCodes = sizeof kBaudRates / sizeof kBaudRates[0];
+constexpr speed_t kSpeeds[kSioBaudCodes] = {B300,  B600,   B1200,  B2400,  B4800,
+                                            B9600, B19200, B38400, B57600, B115200};
 
 // Reads per readiness event at most; a short read ends the round earlier.
 constexpr int kReadRounds = 8;
 
 std::string ErrorText(int err) { return std::strerror(err); }
+
+// The errors of a device that is no longer there (unplugged, or its driver gone).
+bool DeviceGoneError(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
 
 // Unix98 pseudo-terminal slaves (majors 136..143) and the old BSD ones (major 3).
 bool IsPseudoTerminal(int fd) {
@@ -41,11 +41,14 @@ bool IsPseudoTerminal(int fd) {
 // Builds the whole termios setting and applies it in one call, then judges by what the device
 // kept: a pseudo-terminal holds neither the parity bit nor 7 data bits, and when such a bit is
 // the only change asked for, tcsetattr reports EINVAL although all it can hold was applied.
-// Returns 0, kSioBadBaud when the rate did not stick, or kSioHardware; why gets the reason.
-int32_t ApplyTermios(int fd, const LineSettings& s, bool pty, std::string& why) {
+// Returns 0, kSioBadBaud when the rate did not stick, or kSioHardware; why gets the reason and
+// err the errno of a failed call (0 when the device merely did not keep the setting).
+int32_t ApplyTermios(int fd, const LineSettings& s, bool pty, std::string& why, int& err) {
+  err = 0;
   termios t{};
   if (tcgetattr(fd, &t) != 0) {
-    why = ErrorText(errno);
+    err = errno;
+    why = ErrorText(err);
     return kSioHardware;
   }
   cfmakeraw(&t);
@@ -60,20 +63,26 @@ int32_t ApplyTermios(int fd, const LineSettings& s, bool pty, std::string& why) 
   cfsetispeed(&t, speed);
   cfsetospeed(&t, speed);
   int rc = tcsetattr(fd, TCSANOW, &t);
-  int err = errno;
+  int setErr = errno;
+  if (rc != 0 && DeviceGoneError(setErr)) {
+    err = setErr;
+    why = ErrorText(err);
+    return kSioHardware;
+  }
 
   termios kept{};
   if (tcgetattr(fd, &kept) != 0) {
-    why = ErrorText(errno);
+    err = errno;
+    why = ErrorText(err);
     return kSioHardware;
   }
   if (cfgetospeed(&kept) != speed) {
-    why = rc != 0 ? ErrorText(err) : "rate not kept by the device";
+    why = rc != 0 ? ErrorText(setErr) : "rate not kept by the device";
     return kSioBadBaud;
   }
   tcflag_t judged = CSTOPB | (pty ? 0 : CSIZE | PARENB | PARODD);
   if ((kept.c_cflag & judged) != (t.c_cflag & judged)) {
-    why = rc != 0 ? ErrorText(err) : "settings not kept by the device";
+    why = rc != 0 ? ErrorText(setErr) : "settings not kept by the device";
     return kSioHardware;
   }
   return 0;
@@ -81,80 +90,35 @@ int32_t ApplyTermios(int fd, const LineSettings& s, bool pty, std::string& why) 
 
 }  // namespace
 
-int32_t BaudRateOfCode(int32_t baudCode) {
-  return baudCode >= 0 && baudCode < kBaudCodes ? kBaudRates[baudCode] : 0;
-}
-
-std::string DescribeSettings(const LineSettings& s) {
-  std::string text = std::to_string(BaudRateOfCode(s.baudCode)) + " ";
-  text += s.dataBits == 7 ? '7' : '8';
-  text += s.parity == 1 ? 'O' : s.parity == 2 ? 'E' : 'N';
-  text += s.stopBits == 1 ? '2' : '1';
-  return text;
-}
-
 TermiosSerial::TermiosSerial(EventLoop& loop, std::array<std::string, kSioPortCount> devicePaths)
-    : loop_(loop), paths_(std::move(devicePaths)) {}
+    : SerialLibrary(loop), loop_(loop), paths_(std::move(devicePaths)) {}
 
-TermiosSerial::~TermiosSerial() {
-  for (int32_t i = 0; i < kSioPortCount; ++i) {
-    if (ports_[i]) Close(i);
-  }
-}
-
-bool TermiosSerial::DeviceGone(int32_t port) const {
-  return port >= 0 && port < kSioPortCount && ports_[port] && ports_[port]->gone;
-}
-
-TermiosSerial::Port* TermiosSerial::Find(int32_t port) {
-  if (port < 0 || port >= kSioPortCount) return nullptr;
-  return ports_[port].get();
-}
+TermiosSerial::~TermiosSerial() { CloseAll(); }
 
 TermiosSerial::Port* TermiosSerial::Live(int32_t port, uint64_t openId) {
-  Port* p = Find(port);
+  Port* p = ports_[port].get();
   return p && p->openId == openId ? p : nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Opening and closing
 
-int32_t TermiosSerial::SioReset(int32_t port, int32_t rxQueueSize, int32_t txQueueSize) {
-  if (port < 0 || port >= kSioPortCount) return kSioBadPort;
-  if (rxQueueSize <= 0 || rxQueueSize > kMaxSerialQueue || txQueueSize <= 0 ||
-      txQueueSize > kMaxSerialQueue) {
-    return kSioOutOfRange;
-  }
-  bool owedTxRoom = false;
-  if (ports_[port]) {
-    // Whoever waited for room in the old transmit ring is told that the new, empty one has it.
-    owedTxRoom = ports_[port]->txRoomWanted;
-    Close(port);
-  }
-  int32_t rc = Open(port, rxQueueSize, txQueueSize);
-  if (rc == 0 && owedTxRoom) PostTxRoom(port, ports_[port]->openId);
-  return rc;
-}
-
-int32_t TermiosSerial::Open(int32_t index, int32_t rxQueueSize, int32_t txQueueSize) {
-  std::string name = "COM" + std::to_string(index + 1);
+int32_t TermiosSerial::OpenDevice(int32_t index, size_t rxSize, size_t txSize, std::string& why) {
   const std::string& path = paths_[index];
   std::unique_ptr<Port> p;
   try {
     p = std::make_unique<Port>();
-    p->rx.Reset(static_cast<size_t>(rxQueueSize));
-    p->tx.Reset(static_cast<size_t>(txQueueSize));
+    p->rx.Reset(rxSize);
+    p->tx.Reset(txSize);
   } catch (const std::bad_alloc&) {
-    Log(name + " cannot open " + path + ": no memory for the queues");
+    why = "no memory for the queues";
     return kSioNoMemory;
   }
-  p->name = name;
-  p->path = path;
 
-  auto refuse = [&](const std::string& why, bool exclusive) {
+  auto refuse = [&](const std::string& reason, bool exclusive) {
     if (exclusive) ioctl(p->fd, TIOCNXCL);
     if (p->fd >= 0) close(p->fd);
-    Log(name + " cannot open " + path + ": " + why);
+    why = reason;
     return kSioCannotOpen;
   };
 
@@ -169,9 +133,10 @@ int32_t TermiosSerial::Open(int32_t index, int32_t rxQueueSize, int32_t txQueueS
   if (ioctl(p->fd, TIOCEXCL) != 0) return refuse(ErrorText(errno), false);
   p->pty = IsPseudoTerminal(p->fd);
 
-  std::string why;
-  if (ApplyTermios(p->fd, p->settings, p->pty, why) != 0) {
-    return refuse("cannot set raw mode: " + why, true);
+  std::string reason;
+  int err = 0;
+  if (ApplyTermios(p->fd, LineSettings{}, p->pty, reason, err) != 0) {
+    return refuse("cannot set raw mode: " + reason, true);
   }
 
   uint64_t openId = nextOpenId_++;
@@ -185,136 +150,94 @@ int32_t TermiosSerial::Open(int32_t index, int32_t rxQueueSize, int32_t txQueueS
     p->watch.reset();
     return refuse(ex.what(), true);
   }
-  Log(name + " opened on " + path + " (" + DescribeSettings(p->settings) + ")");
   ports_[index] = std::move(p);
   return 0;
 }
 
-int32_t TermiosSerial::SioDone(int32_t port) {
-  if (port < 0 || port >= kSioPortCount) return kSioBadPort;
-  if (!ports_[port]) return kSioNotOpen;
-  Close(port);
-  return 0;
-}
-
-void TermiosSerial::Close(int32_t index) {
+int32_t TermiosSerial::CloseDevice(int32_t index, size_t& unsent) {
   std::unique_ptr<Port> p = std::move(ports_[index]);
-  p->watch.reset();
-  size_t dropped = p->tx.Size();
+  if (!p) return 0;
+  unsent = p->tx.Size();
   // A serial line's close waits until the kernel has sent its output queue, up to half a
   // minute; unsent output is discarded instead, so the loop never waits. A pseudo-terminal's
   // close does not wait, and flushing it would discard what the other side has not yet read.
   int queued = 0;
-  if (!p->pty && ioctl(p->fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+  if (p->fd >= 0 && !p->pty && ioctl(p->fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
     tcflush(p->fd, TCOFLUSH);
-    dropped += static_cast<size_t>(queued);
+    unsent += static_cast<size_t>(queued);
   }
+  ReleaseDevice(*p);
+  return 0;
+}
+
+void TermiosSerial::ReleaseDevice(Port& p) {
+  p.watch.reset();  // safe inside the watch's own handler
+  if (p.fd < 0) return;
   // A pseudo-terminal keeps its exclusive flag after the last close; cleared so that a later
   // open by another user succeeds.
-  ioctl(p->fd, TIOCNXCL);
-  close(p->fd);  // releases the lock too
-  std::string line = p->name + " closed (" + p->path + ")";
-  if (dropped > 0) line += ", " + std::to_string(dropped) + " unsent bytes dropped";
-  Log(line);
+  ioctl(p.fd, TIOCNXCL);
+  close(p.fd);  // releases the lock too
+  p.fd = -1;
+}
+
+void TermiosSerial::Lose(int32_t port, const std::string& why) {
+  Port& p = *ports_[port];
+  ReleaseDevice(p);
+  const size_t unsent = p.tx.Size();
+  p.tx.Clear();
+  ReportDeviceLost(port, why, unsent);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Settings
 
-int32_t TermiosSerial::SioParms(int32_t port, int32_t parity, int32_t stopBits, int32_t dataBits) {
-  if (port < 0 || port >= kSioPortCount) return kSioBadPort;
-  Port* p = Find(port);
-  if (!p) return kSioNotOpen;
-  if (dataBits != 7 && dataBits != 8) return kSioBadDataBits;
-  if (parity < 0 || parity > 2 || stopBits < 0 || stopBits > 1) return kSioOutOfRange;
-  LineSettings wanted = p->settings;
-  wanted.parity = parity;
-  wanted.stopBits = stopBits;
-  wanted.dataBits = dataBits;
-  return Apply(*p, wanted) == 0 ? 0 : kSioHardware;
-}
-
-int32_t TermiosSerial::SioBaud(int32_t port, int32_t baudCode) {
-  if (port < 0 || port >= kSioPortCount) return kSioBadPort;
-  Port* p = Find(port);
-  if (!p) return kSioNotOpen;
-  if (baudCode < 0 || baudCode >= kBaudCodes) return kSioBadBaud;
-  LineSettings wanted = p->settings;
-  wanted.baudCode = baudCode;
-  return Apply(*p, wanted);
-}
-
-int32_t TermiosSerial::Apply(Port& p, const LineSettings& wanted) {
-  std::string why = "the device is gone";
-  int32_t rc = p.gone ? kSioHardware : ApplyTermios(p.fd, wanted, p.pty, why);
-  if (rc != 0) {
-    Log(p.name + " cannot set " + DescribeSettings(wanted) + " on " + p.path + ": " + why);
-    // Whatever part of the setting the device took is undone.
-    std::string ignored;
-    if (!p.gone) ApplyTermios(p.fd, p.settings, p.pty, ignored);
-    return rc;
+int32_t TermiosSerial::ApplySettings(int32_t port, SioStep, const LineSettings& current,
+                                     const LineSettings& wanted, std::string& why) {
+  Port& p = *ports_[port];
+  int err = 0;
+  const int32_t rc = ApplyTermios(p.fd, wanted, p.pty, why, err);
+  if (rc == 0) return 0;
+  if (DeviceGoneError(err)) {
+    Lose(port, why);
+    return kSioHardware;
   }
-  if (DescribeSettings(wanted) != DescribeSettings(p.settings)) {
-    Log(p.name + " set to " + DescribeSettings(wanted) + " (" + p.path + ")");
-  }
-  p.settings = wanted;
-  return 0;
+  // Whatever part of the setting the device took is undone.
+  std::string ignored;
+  ApplyTermios(p.fd, current, p.pty, ignored, err);
+  return rc;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Queues
 
-int32_t TermiosSerial::SioRxQue(int32_t port) {
-  if (port < 0 || port >= kSioPortCount) return kSioBadPort;
-  Port* p = Find(port);
-  if (!p) return kSioNotOpen;
-  return static_cast<int32_t>(p->rx.Size());
-}
+size_t TermiosSerial::RxWaiting(int32_t port) { return ports_[port]->rx.Size(); }
 
-int32_t TermiosSerial::SioTxFree(int32_t port) {
-  if (port < 0 || port >= kSioPortCount) return kSioBadPort;
-  Port* p = Find(port);
-  if (!p) return kSioNotOpen;
-  return static_cast<int32_t>(p->tx.Free());
-}
+size_t TermiosSerial::TxFree(int32_t port) { return ports_[port]->tx.Free(); }
 
-int32_t TermiosSerial::SioGets(int32_t port, char* buffer, int32_t maxCount) {
-  if (port < 0 || port >= kSioPortCount) return kSioBadPort;
-  Port* p = Find(port);
-  if (!p) return kSioNotOpen;
-  if (maxCount < 0 || (maxCount > 0 && !buffer)) return kSioOutOfRange;
-  size_t taken = p->rx.Take(buffer, static_cast<size_t>(maxCount));
+size_t TermiosSerial::TakeRx(int32_t port, char* buffer, size_t maxCount) {
+  Port& p = *ports_[port];
+  size_t taken = p.rx.Take(buffer, maxCount);
   // Room again: the device, which held back the rest, is read again.
-  if (taken > 0) UpdateWatch(*p);
-  return static_cast<int32_t>(taken);
+  if (taken > 0) UpdateWatch(p);
+  return taken;
 }
 
-int32_t TermiosSerial::SioPuts(int32_t port, const char* bytes, int32_t count) {
-  if (port < 0 || port >= kSioPortCount) return kSioBadPort;
-  Port* p = Find(port);
-  if (!p) return kSioNotOpen;
-  if (count < 0 || (count > 0 && !bytes)) return kSioOutOfRange;
-  if (p->gone) return count;  // dropped: there is no device to send to
-  size_t total = static_cast<size_t>(count);
+size_t TermiosSerial::PutTx(int32_t port, const char* bytes, size_t count) {
+  Port& p = *ports_[port];
   size_t done = 0;
-  if (p->tx.Empty() && total > 0) {
+  if (p.tx.Empty() && count > 0) {
     // Nothing is queued ahead of these bytes, so they may go to the device at once.
-    ssize_t put = write(p->fd, bytes, total);
+    ssize_t put = write(p.fd, bytes, count);
     if (put > 0) {
       done = static_cast<size_t>(put);
     } else if (put < 0 && errno != EAGAIN && errno != EINTR) {
-      MarkGone(*p, ErrorText(errno));
-      if (p->txRoomWanted) {
-        p->txRoomWanted = false;
-        PostTxRoom(port, p->openId);
-      }
-      return count;
+      Lose(port, ErrorText(errno));
+      return count;  // dropped: there is no device to send to
     }
   }
-  done += p->tx.Put(bytes + done, total - done);
-  if (done < total) p->txRoomWanted = true;
-  UpdateWatch(*p);
-  return static_cast<int32_t>(done);
+  done += p.tx.Put(bytes + done, count - done);
+  UpdateWatch(p);
+  return done;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -322,7 +245,7 @@ int32_t TermiosSerial::SioPuts(int32_t port, const char* bytes, int32_t count) {
 
 void TermiosSerial::OnDeviceEvents(int32_t port, uint64_t openId, uint32_t events) {
   Port* p = Live(port, openId);
-  if (!p || p->gone || !p->watch) return;
+  if (!p || p->fd < 0 || !p->watch) return;
   // A hang-up or error with nothing to read or write would be reported again at once: the
   // device is taken as gone rather than polled in a tight loop.
   bool trouble = (events & (EPOLLHUP | EPOLLERR)) != 0;
@@ -339,26 +262,21 @@ void TermiosSerial::OnDeviceEvents(int32_t port, uint64_t openId, uint32_t event
   if (ok) {
     UpdateWatch(*p);
   } else {
-    MarkGone(*p, why);
+    Lose(port, why);  // reported to the holder after the bytes received here
   }
-  bool txRoom = p->txRoomWanted && (txProgress || p->gone);
 
   // The callbacks may close or reopen this port, or any other: the port is looked up again
-  // after each, and this object may not be touched at all once it is destroyed. A reopening
-  // posts the owed OnTxRoom itself.
-  std::weak_ptr<int> alive = alive_;
+  // after each, and this object may not be touched at all once it is destroyed.
+  AliveToken::Watch alive = alive_.Observe();
   if (received) {
-    FireRxData(port);
-    if (alive.expired()) return;
+    ReportRxData(port);
+    if (!alive.Alive()) return;
   }
-  if (!txRoom) return;
+  if (!txProgress) return;
   p = Live(port, openId);
-  // Room is reported once half the ring is free (or the device is gone), not after every
-  // write: a slow device would otherwise wake the writer for each few bytes it takes.
-  if (!p || !p->txRoomWanted) return;
-  if (!p->gone && p->tx.Free() < (p->tx.Capacity() + 1) / 2) return;
-  p->txRoomWanted = false;
-  FireTxRoom(port);
+  // Room is reported once half the ring is free, not after every write: a slow device would
+  // otherwise wake the writer for each few bytes it takes.
+  if (p && TxRoomWanted(port) && p->tx.Free() >= (p->tx.Capacity() + 1) / 2) ReportTxRoom(port);
 }
 
 bool TermiosSerial::Fill(Port& p, bool trouble, bool& received, std::string& why) {
@@ -416,39 +334,6 @@ void TermiosSerial::UpdateWatch(Port& p) {
   if (!p.watch) return;
   p.watch->SetRead(!p.rx.Full());
   p.watch->SetWrite(!p.tx.Empty());
-}
-
-void TermiosSerial::MarkGone(Port& p, const std::string& why) {
-  p.gone = true;
-  p.watch.reset();  // safe inside the watch's own handler
-  size_t dropped = p.tx.Size();
-  p.tx.Clear();
-  std::string line = p.name + " device " + p.path + " went away (" + why + "), no longer watched";
-  if (dropped > 0) line += ", " + std::to_string(dropped) + " unsent bytes dropped";
-  Log(line);
-}
-
-void TermiosSerial::PostTxRoom(int32_t port, uint64_t openId) {
-  std::weak_ptr<int> alive = alive_;
-  loop_.Post([this, alive, port, openId] {
-    if (!alive.expired() && Live(port, openId)) FireTxRoom(port);
-  });
-}
-
-void TermiosSerial::FireRxData(int32_t port) {
-  // A copy: the callback may replace the events of its own port.
-  auto callback = events_[port].OnRxData;
-  if (callback) callback();
-}
-
-void TermiosSerial::FireTxRoom(int32_t port) {
-  auto callback = events_[port].OnTxRoom;
-  if (callback) callback();
-}
-
-void TermiosSerial::SetEvents(int32_t port, SerialEvents events) {
-  if (port < 0 || port >= kSioPortCount) return;
-  events_[port] = std::move(events);
 }
 
 }  // namespace kov

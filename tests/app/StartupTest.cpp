@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "app/Application.h"
-#include "bridge/MemorySerial.h"
 #include "config/ConfigFile.h"
+#include "tests/support/MemorySerial.h"
 #include "tests/support/TempDir.h"
 
 namespace kov {

@@ -3,8 +3,8 @@
 
 #include "app/Application.h"
 #include "app/StatusSource.h"
-#include "bridge/MemorySerial.h"
 #include "config/ConfigFile.h"
+#include "tests/support/MemorySerial.h"
 #include "tests/support/TcpClient.h"
 #include "tests/support/TempDir.h"
 

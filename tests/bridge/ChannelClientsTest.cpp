@@ -18,7 +18,7 @@ TEST_F(ChannelClients, FirstClientIsTakenOnWithB01) {
   EXPECT_EQ(client->ReadExactly(loop, 20), kB01);
   EXPECT_EQ(channel->Connected, 1);
   EXPECT_EQ(channel->RemoteAddress, "127.0.0.1");
-  EXPECT_TRUE(channel->PollTimer.Enabled());
+  EXPECT_TRUE(channel->Relay().Moving());
   EXPECT_EQ(channel->IdleTimer.RemainingMs(), 180000);
   EXPECT_EQ(channel->FirstClientHandle, Listener().ConnectionAt(0).NativeHandle());
   int noDelay = 0;
@@ -64,7 +64,7 @@ TEST_F(ChannelClients, RefusedFirstClientGetsB02) {
   EXPECT_EQ(client->ReadUntilClosed(loop), kB02);
   EXPECT_EQ(channel->Connected, 0);
   EXPECT_EQ(channel->RemoteAddress, "");
-  EXPECT_FALSE(channel->PollTimer.Enabled());
+  EXPECT_FALSE(channel->Relay().Moving());
   EXPECT_FALSE(channel->IdleTimer.Enabled());
   EXPECT_EQ(log.Count("COM1: client 127.0.0.1 refused, address not accepted"), 1u) << log.All();
   EXPECT_EQ(log.Count("let go"), 0u) << log.All();
@@ -91,7 +91,7 @@ TEST_F(ChannelClients, PeerCloseLetsTheClientGoAndTheNextIsTakenOn) {
   auto client = Bridge();
   client->Close();
   EXPECT_TRUE(loop.RunUntil([&] { return channel->Connected == 0; }));
-  EXPECT_FALSE(channel->PollTimer.Enabled());
+  EXPECT_FALSE(channel->Relay().Moving());
   EXPECT_FALSE(channel->IdleTimer.Enabled());
   EXPECT_EQ(log.Count("COM1: client 127.0.0.1 let go"), 1u) << log.All();
   EXPECT_TRUE(WaitConnections(0));
@@ -140,43 +140,31 @@ TEST_F(ChannelClients, DataFromTheClientRestartsTheCountdown) {
   EXPECT_EQ(client->ReadUntilClosed(loop), kB02);
 }
 
-TEST_F(ChannelClients, BytesGoBothWaysWithZeroBytesWhole) {
-  auto client = Bridge();
-  const std::string up("hello\0world", 11);
-  client->Send(loop, up);
-  EXPECT_TRUE(loop.RunUntil([&] { return channel->CountTx == 11; }));
-  EXPECT_EQ(serial.TakeWritten(0), up);
-
-  // A chunk of five bytes whose third is zero arrives whole.
-  const std::string down("ab\0cd", 5);
-  serial.Feed(0, down);
-  EXPECT_EQ(client->ReadExactly(loop, 5), down);
-  EXPECT_EQ(channel->CountRx, 5);
-  EXPECT_EQ(client->Settle(loop), "");
-}
-
-TEST_F(ChannelClients, SerialBytesArriveWithoutAnyTimer) {
-  auto client = Bridge();
-  serial.Feed(0, "x");
-  EXPECT_EQ(client->ReadExactly(loop, 1), "x");
-  EXPECT_EQ(loop.NowMs(), 0);  // the manual clock never moved: no poll timer ran
-}
-
-TEST_F(ChannelClients, ChunksLargerThanOnePollArriveInOrder) {
-  auto client = Bridge();
-  const std::string bytes = Pattern(200000);
-  serial.Feed(0, bytes);
-  const std::string got = client->ReadExactly(loop, bytes.size());
-  EXPECT_EQ(Difference(got, bytes), "equal");
-  EXPECT_EQ(channel->CountRx, 200000);
-}
-
-TEST_F(ChannelClients, NothingIsTakenFromTheSerialPortWithoutAClient) {
+TEST_F(ChannelClients, SerialBytesWaitInThePortForTheNextClient) {
   serial.Feed(0, "abc");
   for (int i = 0; i < 5; ++i) loop.RunOnce(1);
   loop.AdvanceMs(1000);
-  EXPECT_EQ(serial.SioRxQue(0), 3);
   EXPECT_EQ(channel->CountRx, 0);
+  auto client = Bridge();
+  EXPECT_EQ(client->ReadExactly(loop, 3), "abc");
+  EXPECT_EQ(channel->CountRx, 3);
+}
+
+TEST_F(ChannelClients, ClientThatLeavesWhileHeldBackStillDeliversEverything) {
+  serial.SetTxCapacity(0, 10);
+  auto client = Bridge();
+  client->SendSome("0123456789abcdef");
+  loop.RunUntil([&] { return Listener().ConnectionAt(0).ReadPaused(); });
+  client->Close();
+  std::string written;
+  bool done = Drive(loop, [&] {
+    serial.DrainTx(0);
+    written += serial.TakeWritten(0);
+    return channel->Connected == 0 && serial.TxQueued(0) == 0;
+  });
+  EXPECT_TRUE(done);
+  EXPECT_EQ(written, "0123456789abcdef");
+  EXPECT_TRUE(errors.empty());
 }
 
 }  // namespace

@@ -9,9 +9,9 @@
 
 #include "ChannelTestSupport.h"
 #include "bridge/BridgeChanel.h"
-#include "bridge/MemorySerial.h"
 #include "config/ConfigFile.h"
 #include "event/EventLoop.h"
+#include "tests/support/MemorySerial.h"
 
 namespace kov::chantest {
 

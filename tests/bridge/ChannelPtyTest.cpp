@@ -115,8 +115,8 @@ TEST_F(ChannelPty, MegabyteEachWayWithASlowClient) {
   EXPECT_EQ(Difference(burst.atDevice, burst.up), "equal");
   EXPECT_EQ(Difference(burst.atClient, burst.down), "equal");
   // The client fell far enough behind for the poll to hold back.
-  EXPECT_GT(mostQueued, TBridgeChanel::kClientHighWater);
-  EXPECT_LE(mostQueued, TBridgeChanel::kClientHighWater + TBridgeChanel::kPollMax);
+  EXPECT_GT(mostQueued, SerialRelay::kHighWater);
+  EXPECT_LE(mostQueued, SerialRelay::kHighWater + SerialRelay::kChunkMax);
   EXPECT_EQ(channel->Connected, 1);
   EXPECT_TRUE(errors.empty());
 }

@@ -7,8 +7,8 @@
 
 #include "ChannelTestSupport.h"
 #include "bridge/Bridges.h"
-#include "bridge/MemorySerial.h"
 #include "config/ConfigFile.h"
+#include "tests/support/MemorySerial.h"
 
 namespace kov::chantest {
 namespace {

@@ -3,7 +3,6 @@
 // loop on the test thread, a pseudo-terminal whose master end plays the serial device, the log
 // and error box captured, and a count of the process's open descriptors.
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -16,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -24,6 +24,7 @@
 
 #include "event/EventLoop.h"
 #include "event/Log.h"
+#include "tests/support/Descriptors.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Pattern.h"
 
@@ -117,6 +118,11 @@ class TestClient {
     }
     fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
   }
+  // Takes over a connected socket (the far end of a connection the program made).
+  static std::unique_ptr<TestClient> Adopt(int fd) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    return std::unique_ptr<TestClient>(new TestClient(Adopted{fd}));
+  }
   ~TestClient() { Close(); }
   TestClient(const TestClient&) = delete;
   TestClient& operator=(const TestClient&) = delete;
@@ -193,6 +199,11 @@ class TestClient {
   }
 
  private:
+  struct Adopted {
+    int fd;
+  };
+  explicit TestClient(Adopted adopted) : fd_(adopted.fd) {}
+
   int fd_ = -1;
   bool eof_ = false;
 };
@@ -251,19 +262,6 @@ using LogLines = LogCapture;
 // (a fixed send buffer, no growing it).
 inline void SmallSendBuffer(int fd, int bytes = 16384) {
   setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
-}
-
-// The process's open descriptors, from /proc/self/fd.
-inline int OpenDescriptors() {
-  int count = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (dirent* entry = readdir(dir)) {
-      if (entry->d_name[0] != '.') ++count;
-    }
-    closedir(dir);
-    --count;  // the directory's own descriptor
-  }
-  return count;
 }
 
 inline std::string Pattern(size_t size, uint32_t seed = 7) { return PatternBytes(size, seed); }

@@ -1,5 +1,5 @@
-// The remote link and the local channel of the same port take turns with the port's serial
-// events: whichever opened the port last gets them, and neither acts for the other.
+// The remote link and the local channels share the serial ports: a port is leased to one of
+// them at a time, and only its holder opens, closes or hears it.
 #include <gtest/gtest.h>
 
 #include "LinkTestSupport.h"
@@ -7,15 +7,18 @@
 namespace kov::linktest {
 namespace {
 
-TEST_F(LinkTest, LinkAndLocalChannelTakeTurnsWithThePortsSerialEvents) {
+TEST_F(LinkTest, LinkAndLocalChannelTakeTurnsHoldingThePort) {
   // ConnectServer: channels stopped, the link on COM3.
   StopChannels();
   auto server1 = ConnectLinked();
+  EXPECT_TRUE(link.HoldsPort());
   serial.Feed(kPort, "to server");
   EXPECT_EQ(server1->ReadExactly(loop, 9), "to server");
 
-  // DisconnectServer: the link goes, the channels come back; COM3's channel gets the bytes.
+  // DisconnectServer: the link gives the port back, the channels come back; COM3's channel
+  // gets the bytes.
   link.Disconnect();
+  EXPECT_FALSE(link.HoldsPort());
   bridges.StartAll();
   ASSERT_EQ(bridges.Channel(kPort).Opened, 1);
   auto client = ConnectTo(config.Ports[kPort].TcpPort);
@@ -24,7 +27,11 @@ TEST_F(LinkTest, LinkAndLocalChannelTakeTurnsWithThePortsSerialEvents) {
   EXPECT_EQ(client->ReadExactly(loop, 9), "to client");
   EXPECT_TRUE(server1->WaitClosed(loop));
 
-  // ConnectServer again: the link has the events back, the channel's client is let go.
+  // While the channel holds the port the link cannot have it.
+  EXPECT_THROW(link.Connect(kPort, "127.0.0.1"), std::runtime_error);
+  EXPECT_EQ(bridges.Channel(kPort).Connected, 1);
+
+  // ConnectServer again: the link has the port back, the channel's client is let go.
   StopChannels();
   auto server2 = ConnectLinked();
   serial.Feed(kPort, "again");

@@ -8,7 +8,7 @@ namespace {
 
 void ExpectIdle(TBridgeClientChanel& link) {
   EXPECT_EQ(link.Connected, 0);
-  EXPECT_FALSE(link.PollTimer.Enabled());
+  EXPECT_FALSE(link.Relay().Moving());
   EXPECT_FALSE(link.Socket.Active());
 }
 
@@ -97,7 +97,7 @@ TEST_F(LinkTest, DisconnectWhileConnectingDropsTheLateConnection) {
   EXPECT_TRUE(peer->WaitClosed(loop));
   loop.AdvanceMs(200);
   EXPECT_EQ(link.Connected, 0);
-  EXPECT_FALSE(link.PollTimer.Enabled());
+  EXPECT_FALSE(link.Relay().Moving());
   EXPECT_TRUE(console.empty());
   EXPECT_EQ(ChannelsOpened(), 0);
 }

@@ -36,7 +36,7 @@ TEST_P(LinkSerialFailureTest, RaisesItsTextAndMakesNoConnection) {
   EXPECT_EQ(link.Socket.Socket().NativeHandle(), -1) << "no socket was made";
   EXPECT_EQ(server.Accept(loop, 200), nullptr) << "no TCP connection was attempted";
   EXPECT_TRUE(console.empty());
-  EXPECT_FALSE(link.PollTimer.Enabled());
+  EXPECT_FALSE(link.Relay().Moving());
   // The channels stay closed as ConnectServer left them; the console command reports the text.
   EXPECT_EQ(ChannelsOpened(), 0);
   EXPECT_EQ(ActiveFlags(), 0);
@@ -67,7 +67,7 @@ TEST_F(LinkTest, RefusedConnectionReportsClosesThePortAndRestartsTheChannels) {
 
   EXPECT_EQ(console, std::vector<std::string>{" ERROR: Socket error 10061\n\rBridge:\\>"});
   EXPECT_EQ(link.Connected, 0);
-  EXPECT_FALSE(link.PollTimer.Enabled());
+  EXPECT_FALSE(link.Relay().Moving());
   EXPECT_FALSE(link.Socket.Active());
   EXPECT_EQ(CallCount("SioDone(2)=0"), 1u);
   // StartAll: every channel opened again and marked active, the link's port included.
@@ -76,7 +76,7 @@ TEST_F(LinkTest, RefusedConnectionReportsClosesThePortAndRestartsTheChannels) {
   EXPECT_EQ(log.Count("socket error 10061"), 1u);
 }
 
-TEST_F(LinkTest, SuccessfulConnectionSaysOkOnceAndStartsThePoll) {
+TEST_F(LinkTest, SuccessfulConnectionSaysOkOnceAndStartsTheRelay) {
   StopChannels();
   EXPECT_FALSE(link.Connect(kPort, "127.0.0.1"));
   EXPECT_EQ(link.Connected, 0);
@@ -89,8 +89,9 @@ TEST_F(LinkTest, SuccessfulConnectionSaysOkOnceAndStartsThePoll) {
 
   EXPECT_EQ(console, std::vector<std::string>{kOk});
   EXPECT_TRUE(link.Socket.Active());
-  EXPECT_TRUE(link.PollTimer.Enabled());
-  EXPECT_EQ(link.PollTimer.Interval(), 50);
+  EXPECT_TRUE(link.Relay().Moving());
+  EXPECT_EQ(link.Relay().PollTimer.Interval(), 50);
+  EXPECT_FALSE(link.Relay().PollTimer.Enabled()) << "nothing moves: the poll sleeps";
   EXPECT_EQ(ChannelsOpened(), 0) << "the local channels stay stopped while linked";
   EXPECT_EQ(log.Count("connected to 127.0.0.1:" + std::to_string(server.Port())), 1u);
 }

@@ -19,9 +19,9 @@
 #include "SerialTestSupport.h"
 #include "bridge/BridgeClientChanel.h"
 #include "bridge/Bridges.h"
-#include "bridge/MemorySerial.h"
 #include "config/ConfigFile.h"
 #include "event/EventLoop.h"
+#include "tests/support/MemorySerial.h"
 
 namespace kov::linktest {
 
@@ -166,15 +166,12 @@ class RemoteServer {
   RemoteServer& operator=(const RemoteServer&) = delete;
 
   int Port() const { return port_; }
+  // A connection waiting to be accepted, or -1.
+  int AcceptFd() { return accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC); }
   // Turns the loop until a connection can be accepted; nullptr when none came.
   std::unique_ptr<TcpPeer> Accept(EventLoop& loop, int timeoutMs = 5000) {
     int fd = -1;
-    loop.RunUntil(
-        [&] {
-          fd = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-          return fd >= 0;
-        },
-        timeoutMs);
+    loop.RunUntil([&] { return (fd = AcceptFd()) >= 0; }, timeoutMs);
     return fd >= 0 ? std::make_unique<TcpPeer>(fd) : nullptr;
   }
   // Sets the receive buffer that accepted connections inherit.
@@ -209,6 +206,7 @@ class LinkTest : public ::testing::Test {
       " ERROR: Connection closed by remote server\n\rBridge:\\>";
 
   LinkTest() {
+    loop.SetErrorHandler([this](const std::string& text) { errors.push_back(text); });
     // The local channels listen on ports of their own, away from any running program.
     std::set<int> taken;
     for (auto& port : config.Ports) {
@@ -252,6 +250,7 @@ class LinkTest : public ::testing::Test {
   TConfigFile config{"/nonexistent/BridgeConfig.sys"};
   TBridges bridges{loop, serial, config};
   std::vector<std::string> console;
+  std::vector<std::string> errors;  // the error box
   RemoteServer server;
   TBridgeClientChanel link{loop, serial, bridges,
                            [this](const std::string& text) { console.push_back(text); }};

@@ -17,6 +17,7 @@
 
 #include "event/EventLoop.h"
 #include "event/Log.h"
+#include "tests/support/Descriptors.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Pattern.h"
 

@@ -4,11 +4,11 @@
 #include <QMetaObject>
 
 #include "app/Application.h"
+#include "app/StatusSource.h"
 #include "bridge/SerialLibrary.h"
 #include "config/ConfigFile.h"
 #include "event/Log.h"
 #include "gui/FormStatus.h"
-#include "app/StatusSource.h"
 
 namespace kov {
 namespace {
@@ -197,23 +197,26 @@ TEST_F(FormStatusTimer, ATickRefreshesAndTheOldPictureStaysUntilThen) {
   form.hide();
 }
 
-// A serial layer with every port closed: enough for an application object that never starts.
+// A serial layer without devices: enough for an application object that never starts.
 struct ClosedSerial : SerialLibrary {
-  int32_t SioReset(int32_t, int32_t, int32_t) override { return kSioCannotOpen; }
-  int32_t SioParms(int32_t, int32_t, int32_t, int32_t) override { return kSioNotOpen; }
-  int32_t SioBaud(int32_t, int32_t) override { return kSioNotOpen; }
-  int32_t SioRxQue(int32_t) override { return kSioNotOpen; }
-  int32_t SioGets(int32_t, char*, int32_t) override { return kSioNotOpen; }
-  int32_t SioPuts(int32_t, const char*, int32_t) override { return kSioNotOpen; }
-  int32_t SioDone(int32_t) override { return kSioNotOpen; }
-  int32_t SioTxFree(int32_t) override { return kSioNotOpen; }
-  void SetEvents(int32_t, SerialEvents) override {}
+  using SerialLibrary::SerialLibrary;
+  int32_t OpenDevice(int32_t, size_t, size_t, std::string&) override { return kSioCannotOpen; }
+  int32_t CloseDevice(int32_t, size_t&) override { return 0; }
+  int32_t ApplySettings(int32_t, SioStep, const LineSettings&, const LineSettings&,
+                        std::string&) override {
+    return kSioHardware;
+  }
+  size_t RxWaiting(int32_t) override { return 0; }
+  size_t TakeRx(int32_t, char*, size_t) override { return 0; }
+  size_t PutTx(int32_t, const char*, size_t) override { return 0; }
+  size_t TxFree(int32_t) override { return 0; }
+  std::string DevicePath(int32_t) const override { return "none"; }
 };
 
 TEST(StatusSource, ReadsTheConfiguredPortsOnceStartUpHasCreatedThem) {
   LogSink previous = SetLogSink([](const std::string&) {});
   EventLoop loop(EventLoop::Clock::Manual);
-  ClosedSerial serial;
+  ClosedSerial serial(loop);
   {
     Application app(loop, serial, {}, "/nonexistent/BridgeConfig.sys");
     StatusInputs before = ReadStatusInputs(app);

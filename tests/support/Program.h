@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/Descriptors.h"
+
 namespace kov {
 
 class Program {
@@ -88,13 +90,30 @@ class Program {
   }
 
   std::string Stderr() const { return ReadFile(workdir_ + "/stderr.log"); }
+  // How often the text stands in the program's log.
+  size_t LogCount(const std::string& text) const {
+    const std::string log = Stderr();
+    size_t count = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
+    return count;
+  }
+  // The program's open descriptors and resident memory, for checks that nothing leaks.
+  int Descriptors() const { return OpenDescriptors(pid_); }
+  long ResidentKiB() const {
+    std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    }
+    return -1;
+  }
   std::string Stdout() const { return ReadFile(workdir_ + "/stdout.log"); }
 
-  // Waits until the program's log holds the text.
-  bool WaitForLog(const std::string& text, int timeoutMs = 10000) const {
+  // Waits until the program's log holds the text (count times).
+  bool WaitForLog(const std::string& text, int timeoutMs = 10000, size_t count = 1) const {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < end) {
-      if (Stderr().find(text) != std::string::npos) return true;
+      if (LogCount(text) >= count) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;

@@ -8,7 +8,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
 
 namespace kov {
 
@@ -16,6 +21,20 @@ class TcpClient {
  public:
   TcpClient() = default;
   explicit TcpClient(int port) { Connect(port); }
+  // Takes over a connected socket (one a TcpListener accepted).
+  static TcpClient Adopt(int fd) {
+    TcpClient client;
+    client.fd_ = fd;
+    return client;
+  }
+  TcpClient(TcpClient&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  TcpClient& operator=(TcpClient&& other) noexcept {
+    if (this != &other) {
+      Close();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
   ~TcpClient() { Close(); }
   TcpClient(const TcpClient&) = delete;
   TcpClient& operator=(const TcpClient&) = delete;
@@ -126,6 +145,62 @@ class TcpClient {
 
   int fd_ = -1;
 };
+
+// A listening socket on one local address, for a test that plays a server the program calls.
+class TcpListener {
+ public:
+  TcpListener(const char* address, int port) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, address, &addr.sin_addr);
+    ok_ = bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(fd_, 5) == 0;
+  }
+  ~TcpListener() { close(fd_); }
+  TcpListener(const TcpListener&) = delete;
+  TcpListener& operator=(const TcpListener&) = delete;
+
+  bool Ok() const { return ok_; }
+  // The next connection within the time given; one that is not Connected() when none came.
+  TcpClient Accept(int timeoutMs = 5000) {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) <= 0) return TcpClient();
+    return TcpClient::Adopt(accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
+  }
+
+ private:
+  int fd_ = -1;
+  bool ok_ = false;
+};
+
+// Whether something listens on the TCP port, from the kernel's table: no probe connection that
+// the program would take for a client.
+inline bool IsListening(int port) {
+  std::ifstream in("/proc/net/tcp");
+  std::string line;
+  std::getline(in, line);
+  char want[8];
+  std::snprintf(want, sizeof want, ":%04X", port);
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state;
+    fields >> slot >> local >> remote >> state;
+    if (state == "0A" && local.size() > 5 && local.substr(local.size() - 5) == want) return true;
+  }
+  return false;
+}
+
+inline bool WaitListening(int port, int timeoutMs = 10000) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!IsListening(port)) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
 
 // A TCP port nobody uses right now. Taken below the kernel's ephemeral range (32768 and up), so
 // that an outgoing connection of the test itself cannot take it before the program listens, and

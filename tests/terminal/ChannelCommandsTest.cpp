@@ -2,7 +2,7 @@
 #include <string>
 
 #include "bridge/Bridges.h"
-#include "bridge/MemorySerial.h"
+#include "tests/support/MemorySerial.h"
 #include "tests/terminal/TerminalFixture.h"
 
 namespace kov {

@@ -4,7 +4,7 @@
 
 #include "bridge/BridgeClientChanel.h"
 #include "bridge/Bridges.h"
-#include "bridge/MemorySerial.h"
+#include "tests/support/MemorySerial.h"
 #include "tests/terminal/TerminalFixture.h"
 
 namespace kov {
