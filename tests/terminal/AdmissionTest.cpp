@@ -151,24 +151,6 @@ TEST_F(TerminalTest, WrongPasswordsCountAcrossConnections) {
   EXPECT_EQ(LogCount("locked for 180000 ms after 4 wrong passwords from 127.0.0.1 (4)"), 1u);
 }
 
-TEST_F(TerminalTest, CorrectPasswordStartsTheCountAfresh) {
-  auto client = Greeted();
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(Wrong(*client, "x\r\n", "*"), "*\n\rPassword:");
-  }
-  client->Send("secret\r\n");
-  EXPECT_EQ(client->Expect("******" + kLoginReply), "******" + kLoginReply);
-  EXPECT_EQ(terminal->FailedLogins, 0);
-  EXPECT_TRUE(Logged("login from 127.0.0.1 after 3 wrong passwords"));
-  client->Close();
-  EXPECT_TRUE(loop.RunUntil([&] { return terminal->SessionActive == 0; }));
-  auto next = Greeted();
-  EXPECT_EQ(Wrong(*next, "x\r\n", "*"), "*\n\rPassword:");
-  EXPECT_EQ(next->Drain(), "");
-  EXPECT_EQ(terminal->FailedLogins, 1);
-  EXPECT_TRUE(terminal->Server.Active());
-}
-
 // What the console sends during a pause waits, in the chunks it came in; beyond a few chunks
 // the terminal stops reading and the system keeps the rest. Nothing is lost.
 TEST_F(TerminalTest, InputDuringThePauseWaits) {
