@@ -4,32 +4,17 @@
 #include "bridge/BridgeClientChanel.h"
 #include "bridge/Bridges.h"
 #include "config/ConfigFile.h"
-#include "config/StringHandle.h"
 #include "event/Log.h"
 #include "terminal/Terminal.h"
 
 namespace kov {
-namespace {
-
-constexpr int32_t kDefaultServicePort = 8800;
-
-}  // namespace
 
 void Application::StartServices() {
   TConfigFile& config = *ConfigFile;
 
-  // The console listens on the stored service port. A text that is not a number is shown, and
-  // the console listens on the default port instead, so it stays reachable to mend the setting.
+  // The console listens on the stored service port; what it does with a bad one is its own rule.
   BridgeTerminal = std::make_unique<TBridgeTerminal>(loop_, config);
-  RunStep([&] {
-    int32_t port = 0;
-    if (!StrToInt32(config.ServicePort, port)) {
-      loop_.ReportError("'" + config.ServicePort + "' is not a valid integer value");
-      LogWarning("configuration console falls back to port " + std::to_string(kDefaultServicePort));
-      port = kDefaultServicePort;
-    }
-    BridgeTerminal->StartListening(port);
-  });
+  RunStep([&] { BridgeTerminal->StartListening(config.ServicePort); });
 
   // Every active port opens; one that cannot is marked inactive in memory only (the file keeps
   // what it says until the next SaveConfig).

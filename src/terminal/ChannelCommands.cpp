@@ -1,16 +1,15 @@
-// The console commands on the channel set, and the listings that read the channels.
+#include "terminal/ChannelCommands.h"
+
 #include "bridge/BridgeChanel.h"
 #include "bridge/Bridges.h"
 #include "bridge/SerialLibrary.h"
 #include "config/ConfigFile.h"
 #include "config/ResultCodes.h"
-#include "event/Log.h"
 #include "terminal/CommandArgs.h"
 #include "terminal/Listings.h"
 #include "terminal/Messages.h"
-#include "terminal/Terminal.h"
 
-namespace kov {
+namespace kov::commands {
 
 namespace {
 
@@ -35,72 +34,71 @@ std::string PortLines(TBridges* bridges, Details details) {
 
 }  // namespace
 
-void TBridgeTerminal::LoadConfig() {
-  const int32_t result = config_.Load();
-  if (result < 0) return ReportError(result);
-  if (Bridges == nullptr) return ReportError(kErrNoHandler);
-  // Channels whose stored flag now disagrees with their state are stopped or started; a channel
-  // that keeps running keeps its old settings.
+// A channel that keeps running keeps its old settings.
+void LoadConfig(const CommandContext& c, const std::string&, const std::string&) {
+  const int32_t result = c.Config.Load();
+  if (result < 0) return c.Report(result);
+  if (c.Bridges == nullptr) return c.Report(kErrNoHandler);
   for (int32_t i = 0; i < kChannelCount; ++i) {
-    TBridgeChanel& channel = Bridges->Channel(i);
-    PortSettings& port = config_.Ports[static_cast<size_t>(i)];
+    TBridgeChanel& channel = c.Bridges->Channel(i);
+    PortSettings& port = c.Config.Ports[static_cast<size_t>(i)];
     const std::string prefix = "Port " + std::to_string(i + 1) + ": ";
     if (channel.Opened == 1 && port.Active == 0) {
       const int32_t closed = channel.Close();
       if (closed < 0) {
-        SendToConsole(prefix);
-        return ReportError(closed);
+        c.Send(prefix);
+        return c.Report(closed);
       }
     } else if (channel.Opened == 0 && port.Active == 1) {
       if (channel.Open(port.SpeedIndex, port.ParityIndex, port.TcpPort) < 0) {
-        SendToConsole(prefix);
-        ReportError(kSioCannotOpen);
+        c.Send(prefix);
+        c.Report(kSioCannotOpen);
         port.Active = 0;
         return;
       }
     }
   }
-  SendToConsole(kOkReply);
+  c.Send(kOkReply);
 }
 
-void TBridgeTerminal::Start(const std::string& P1) {
+void Start(const CommandContext& c, const std::string& P1, const std::string&) {
   int32_t index = 0;
-  if (!SerialPortIndex(P1, index)) return ReportError(kErrBadParams);
-  PortSettings& port = config_.Ports[static_cast<size_t>(index)];
-  if (port.Active == 1) return ReportError(kErrPortOpened);
-  if (Bridges == nullptr) return ReportError(kErrNoHandler);
-  if (Bridges->Channel(index).Open(port.SpeedIndex, port.ParityIndex, port.TcpPort) < 0) {
-    return ReportError(kSioCannotOpen);
+  if (!SerialPortIndex(P1, index)) return c.Report(kErrBadParams);
+  PortSettings& port = c.Config.Ports[static_cast<size_t>(index)];
+  if (port.Active == 1) return c.Report(kErrPortOpened);
+  if (c.Bridges == nullptr) return c.Report(kErrNoHandler);
+  if (c.Bridges->Channel(index).Open(port.SpeedIndex, port.ParityIndex, port.TcpPort) < 0) {
+    return c.Report(kSioCannotOpen);
   }
   port.Active = 1;
-  SendToConsole(kOkReply);
+  c.Send(kOkReply);
 }
 
-void TBridgeTerminal::Stop(const std::string& P1) {
+void Stop(const CommandContext& c, const std::string& P1, const std::string&) {
   int32_t index = 0;
-  if (!SerialPortIndex(P1, index)) return ReportError(kErrBadParams);
-  config_.Ports[static_cast<size_t>(index)].Active = 0;
-  if (Bridges == nullptr) return ReportError(kErrNoHandler);
-  const int32_t result = Bridges->Channel(index).Close();
-  if (result < 0) return ReportError(result);
-  SendToConsole(kOkReply);
+  if (!SerialPortIndex(P1, index)) return c.Report(kErrBadParams);
+  c.Config.Ports[static_cast<size_t>(index)].Active = 0;
+  if (c.Bridges == nullptr) return c.Report(kErrNoHandler);
+  const int32_t result = c.Bridges->Channel(index).Close();
+  if (result < 0) return c.Report(result);
+  c.Send(kOkReply);
 }
 
-void TBridgeTerminal::ShowConnection() {
+void ShowConnection(const CommandContext& c, const std::string&, const std::string&) {
   std::string text =
-      " ConfigurationPort:\n\r   Connection from TCP/IP Address: " + RemoteAddress + "\n\r";
-  text += PortLines(Bridges, [](const ChannelState& state) {
+      " ConfigurationPort:\n\r   Connection from TCP/IP Address: " + c.Peer + "\n\r";
+  text += PortLines(c.Bridges, [](const ChannelState& state) {
     return "   Connection from TCP/IP Address: " + state.RemoteAddress + "\n\r";
   });
-  SendToConsole(text + "\n\r" + kPrompt);
+  c.Send(text + "\n\r" + kPrompt);
 }
 
-void TBridgeTerminal::ShowTrafic() {
-  const std::string text = PortLines(Bridges, [](const ChannelState& state) {
+void ShowTrafic(const CommandContext& c, const std::string&, const std::string&) {
+  const std::string text = PortLines(c.Bridges, [](const ChannelState& state) {
     return "   SpeedTx (char/10sec.): " + std::to_string(state.SpeedTx) + "\n\r" +
            "   SpeedRx (char/10sec.): " + std::to_string(state.SpeedRx) + "\n\r";
   });
-  SendToConsole(text + "\n\r" + kPrompt);
+  c.Send(text + "\n\r" + kPrompt);
 }
 
-}  // namespace kov
+}  // namespace kov::commands

@@ -1,4 +1,5 @@
-// The console commands on the remote server link.
+#include "terminal/LinkCommands.h"
+
 #include <exception>
 
 #include "bridge/BridgeClientChanel.h"
@@ -7,9 +8,8 @@
 #include "event/Log.h"
 #include "terminal/CommandArgs.h"
 #include "terminal/Messages.h"
-#include "terminal/Terminal.h"
 
-namespace kov {
+namespace kov::commands {
 
 namespace {
 
@@ -18,32 +18,31 @@ constexpr const char* kDefaultServerHost = "localhost";
 
 }  // namespace
 
-// Stops the local channels and connects the port to the remote server. P2, when given, is the
-// host to connect to instead of the default one. The link writes the outcome to the console
-// when the connection completes or fails; only an error raised at once is answered here.
-void TBridgeTerminal::ConnectServer(const std::string& P1, const std::string& P2) {
+// The link writes the outcome to the console when the connection completes or fails; only an
+// error raised at once is answered here.
+void ConnectServer(const CommandContext& c, const std::string& P1, const std::string& P2) {
   int32_t index = 0;
-  if (!SerialPortIndex(P1, index)) return ReportError(kErrBadParams);
-  if (Bridges == nullptr || ClientChanel == nullptr) return ReportError(kErrNoHandler);
+  if (!SerialPortIndex(P1, index)) return c.Report(kErrBadParams);
+  if (c.Bridges == nullptr || c.Link == nullptr) return c.Report(kErrNoHandler);
   const std::string host = P2.empty() ? std::string(kDefaultServerHost) : P2;
-  Bridges->StopAll();
+  c.Bridges->StopAll();
   try {
-    if (ClientChanel->Connected == 1) ClientChanel->Disconnect();
-    ClientChanel->Connect(index, host);
+    if (c.Link->Connected == 1) c.Link->Disconnect();
+    c.Link->Connect(index, host);
   } catch (const std::exception& e) {
     Log("Configuration console: COM" + std::to_string(index + 1) + " to " + host + ": " + e.what());
-    SendToConsole(std::string(" ERROR: ") + e.what() + "\n\r" + kPrompt);
+    c.Send(std::string(" ERROR: ") + e.what() + "\n\r" + kPrompt);
     return;
   }
   Log("Configuration console: connecting COM" + std::to_string(index + 1) + " to " + host);
 }
 
-void TBridgeTerminal::DisconnectServer() {
-  if (ClientChanel != nullptr && ClientChanel->Connected == 1) {
-    ClientChanel->Disconnect();
-    if (Bridges != nullptr) Bridges->StartAll();
+void DisconnectServer(const CommandContext& c, const std::string&, const std::string&) {
+  if (c.Link != nullptr && c.Link->Connected == 1) {
+    c.Link->Disconnect();
+    if (c.Bridges != nullptr) c.Bridges->StartAll();
   }
-  SendToConsole(kOkReply);
+  c.Send(kOkReply);
 }
 
-}  // namespace kov
+}  // namespace kov::commands

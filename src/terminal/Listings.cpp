@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "Version.h"
 #include "config/ConfigFile.h"
 #include "config/StringHandle.h"
 #include "terminal/Messages.h"
@@ -40,12 +41,30 @@ constexpr std::array<const char*, 24> kHelpLines = {
     " Exit                          - Exit from program",
 };
 
+// The first line of the greeting and of About, without its end.
+std::string VersionLine(uint16_t major, uint16_t minor) {
+  return "  KOV Bridge Version: Ver.: " + std::to_string(major) + "." + std::to_string(minor);
+}
+
 // An accepted address as listed: anything beginning with "None" reads "None".
 std::string AddressText(const std::string& entry) {
   return StartsWith(entry, "None") == 0 ? "None" : entry;
 }
 
 }  // namespace
+
+void GetProgramVersion(uint16_t& major, uint16_t& minor, uint16_t& release, uint16_t& build) {
+  major = kVersionMajor;
+  minor = kVersionMinor;
+  release = kVersionRelease;
+  build = kVersionBuild;
+}
+
+std::string GreetingText() {
+  uint16_t major, minor, release, build;
+  GetProgramVersion(major, minor, release, build);
+  return VersionLine(major, minor) + kEol + kEol + "Password:";
+}
 
 std::string HelpText() {
   std::string text;
@@ -75,12 +94,17 @@ std::string ShowConfigText(const TConfigFile& config) {
 }
 
 std::string AboutText(uint16_t major, uint16_t minor, uint16_t build) {
-  std::string text =
-      "  KOV Bridge Version: Ver.: " + std::to_string(major) + "." + std::to_string(minor) + kEol;
+  std::string text = VersionLine(major, minor) + kEol;
   text += "      Build: " + std::to_string(build) + " " + kEol;
   text += "      KOV Bridge serial to TCP/IP bridge for Linux";
   text += kEol;
   return text + kEol + kPrompt;
+}
+
+std::string AboutText() {
+  uint16_t major, minor, release, build;
+  GetProgramVersion(major, minor, release, build);
+  return AboutText(major, minor, build);
 }
 
 std::string PortStateLine(int32_t portNumber, uint8_t connected) {

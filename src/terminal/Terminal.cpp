@@ -2,7 +2,6 @@
 
 #include <exception>
 
-#include "Version.h"
 #include "config/ConfigFile.h"
 #include "config/StringHandle.h"
 #include "event/Log.h"
@@ -16,19 +15,17 @@ constexpr const char* kBusyText =
 constexpr const char* kInactivityText = "\n\r\n\rConnection closed due to inactivity !";
 constexpr const char* kTerminatedText = "\n\r\n\rProgram KOV Bridge terminated !";
 
-constexpr int32_t kDefaultPort = 8800;
-
-bool UsablePort(int32_t port) { return port >= 1 && port <= 65535; }
-
 }  // namespace
 
 TBridgeTerminal::TBridgeTerminal(EventLoop& loop, TConfigFile& config)
-    : Server(loop),
-      IdleTimer(loop, kIdleMs, [this] { IdleTimeout(); }),
-      RestartTimer(loop, kRestartMs, [this] { RestartTimeout(); }),
-      loop_(loop),
-      config_(config) {
-  Server.SetPort(kDefaultPort);
+    : config_(config),
+      actions_{[this](const std::string& text) { SendToConsole(text); },
+               [this](bool hold) { HoldInput(hold); },
+               [this](int64_t delayMs) { CloseConsole(delayMs); }},
+      listener_(loop, config),
+      commands_(config, actions_),
+      session_(loop, config, actions_, commands_, guard_),
+      IdleTimer(loop, kIdleMs, [this] { IdleTimeout(); }) {
   Server.OnGetSocket = [this](TServerWinSocket&, int32_t handle) { GetSocket(handle); };
   Server.OnClientConnect = [this](TServerWinSocket&, TCustomWinSocket& s) { ClientConnect(s); };
   Server.OnClientDisconnect = [this](TServerWinSocket&, TCustomWinSocket& s) {
@@ -44,96 +41,32 @@ TBridgeTerminal::~TBridgeTerminal() {
     if (SessionActive == 1) SendToConsole(kTerminatedText);
     StopListening();
   } catch (const std::exception& e) {
-    Log(std::string("Configuration console: ") + e.what());
+    Log(LogLevel::Error, std::string("Configuration console: ") + e.what());
   }
   RestartTimer.SetEnabled(false);
 }
 
 void TBridgeTerminal::Attach(TBridges* bridges, TBridgeClientChanel* link) {
-  Bridges = bridges;
-  ClientChanel = link;
+  commands_.Attach(bridges, link);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Listener
+void TBridgeTerminal::StartListening(const std::string& servicePort) {
+  if (Server.Active()) StopListening();
+  listener_.Start(servicePort);
+}
 
 void TBridgeTerminal::StartListening(int32_t port) {
   if (Server.Active()) StopListening();
-  RestartTimer.SetEnabled(false);
-  nextPort_ = UsablePort(port) ? port : -1;
-  badPortText_ = std::to_string(port);
-  RestartTimeout();
+  listener_.Start(port);
 }
 
 void TBridgeTerminal::StopListening() {
   EndSession();
   TServerWinSocket& list = Server.Socket();
-  if (list.ConnectionCount() >= 1) list.ConnectionAt(0).CloseNamed(FirstClientHandle);
+  if (list.ConnectionCount() >= 1) list.ConnectionAt(0).CloseNamed(firstClientHandle_);
   Server.SetActive(false);
   IdleTimer.SetEnabled(false);
 }
-
-void TBridgeTerminal::ListenerRestart(int64_t delayMs) {
-  Server.SetActive(false);
-  ApplyServicePort();
-  RestartTimer.SetEnabled(true);
-  RestartTimer.SetInterval(delayMs);
-}
-
-void TBridgeTerminal::ApplyServicePort() {
-  int32_t port = 0;
-  const bool converts = StrToInt32(config_.ServicePort, port);
-  nextPort_ = converts && UsablePort(port) ? port : -1;
-  badPortText_ = config_.ServicePort;
-  if (nextPort_ > 0) Server.SetPort(nextPort_);
-}
-
-// Listens on the port taken from the store. When that cannot be done the error is shown once
-// and the listener goes back to the port it listened on before, so the console stays reachable;
-// when there is none, or it fails too, it tries again every kRestartMs.
-void TBridgeTerminal::RestartTimeout() {
-  RestartTimer.SetEnabled(false);
-  if (Server.Active()) return;
-  std::string failure;
-  if (nextPort_ > 0) {
-    if (TryListen(nextPort_, failure)) return;
-  } else {
-    failure = "'" + badPortText_ + "' is not a valid port number";
-  }
-  const bool firstFailure = !listenFailing_;
-  listenFailing_ = true;
-  if (firstFailure) loop_.ReportError(failure);
-  std::string fallbackFailure;
-  if (lastListenPort_ > 0 && lastListenPort_ != nextPort_ &&
-      TryListen(lastListenPort_, fallbackFailure)) {
-    return;
-  }
-  if (firstFailure) {
-    Log("Configuration console not listening: " + ErrorBoxText(failure) + " Trying again every " +
-        std::to_string(kRestartMs) + " ms");
-  }
-  RestartTimer.SetInterval(kRestartMs);
-  RestartTimer.SetEnabled(true);
-}
-
-bool TBridgeTerminal::TryListen(int32_t port, std::string& failure) {
-  try {
-    Server.SetPort(port);
-    Server.SetActive(true);
-  } catch (const std::exception& e) {
-    failure = e.what();
-    return false;
-  }
-  if (listenFailing_ || port != lastListenPort_) {
-    Log("Configuration console listening on port " + std::to_string(port));
-  }
-  listenFailing_ = false;
-  lastListenPort_ = port;
-  return true;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Session
 
 void TBridgeTerminal::SendToConsole(const std::string& text) {
   TServerWinSocket& list = Server.Socket();
@@ -141,30 +74,26 @@ void TBridgeTerminal::SendToConsole(const std::string& text) {
   list.ConnectionAt(0).SendString(text);
 }
 
-void TBridgeTerminal::BeginSession() {
-  SessionActive = 1;
-  LoggedIn = 0;
-  PasswordChangeMode = 0;
-  FailedLogins = 0;
-  LineBuffer.clear();
-  SendToConsole(std::string("\xFF\xFE\x01", 3));
-  uint16_t major, minor, release, build;
-  GetProgramVersion(major, minor, release, build);
-  SendToConsole("  KOV Bridge Version: Ver.: " + std::to_string(major) + "." +
-                std::to_string(minor) + "\n\r\n\rPassword:");
+void TBridgeTerminal::BeginSession() { session_.Begin(); }
+
+void TBridgeTerminal::EndSession() { session_.End(); }
+
+void TBridgeTerminal::ProcessInput(const std::string& chunk) { session_.Input(chunk); }
+
+void TBridgeTerminal::ExecuteCommand(int32_t number, const std::string& P1,
+                                     const std::string& P2, const std::string& /*P3*/,
+                                     const std::string& /*P4*/) {
+  session_.ExecuteCommand(number, P1, P2);
 }
 
-void TBridgeTerminal::EndSession() {
-  SessionActive = 0;
-  LoggedIn = 0;
+void TBridgeTerminal::CloseConsole(int64_t delayMs) {
+  EndSession();
+  listener_.Restart(delayMs);
 }
 
-void TBridgeTerminal::GetProgramVersion(uint16_t& major, uint16_t& minor, uint16_t& release,
-                                        uint16_t& build) {
-  major = kVersionMajor;
-  minor = kVersionMinor;
-  release = kVersionRelease;
-  build = kVersionBuild;
+void TBridgeTerminal::HoldInput(bool hold) {
+  TServerWinSocket& list = Server.Socket();
+  if (list.ConnectionCount() >= 1) list.ConnectionAt(0).SetReadPaused(hold);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -172,9 +101,9 @@ void TBridgeTerminal::GetProgramVersion(uint16_t& major, uint16_t& minor, uint16
 
 void TBridgeTerminal::GetSocket(int32_t handle) {
   if (Server.Socket().ConnectionCount() == 0) {
-    FirstClientHandle = handle;
+    firstClientHandle_ = handle;
   } else {
-    SecondClientHandle = handle;
+    secondClientHandle_ = handle;
   }
 }
 
@@ -185,9 +114,9 @@ void TBridgeTerminal::ClientConnect(TCustomWinSocket& socket) {
   if (!AddressAccepted(config_, address)) {
     Log("Configuration console refused from " + address + ": address not accepted");
     if (count >= 2) {
-      socket.CloseNamed(SecondClientHandle);
+      socket.CloseNamed(secondClientHandle_);
     } else {
-      list.ConnectionAt(0).CloseNamed(FirstClientHandle);
+      list.ConnectionAt(0).CloseNamed(firstClientHandle_);
     }
     return;
   }
@@ -195,14 +124,14 @@ void TBridgeTerminal::ClientConnect(TCustomWinSocket& socket) {
     // A console is already there (connection 0); the newcomer is told so and closed.
     Log("Configuration console refused from " + address + ": a console is already connected");
     socket.SendString(kBusyText);
-    socket.CloseNamed(SecondClientHandle);
+    socket.CloseNamed(secondClientHandle_);
     return;
   }
   Log("Configuration console connected from " + address);
   // An interactive console: every echo goes out at once, not held back for the peer's ACK.
   socket.SetNoDelay(true);
   BeginSession();
-  RemoteAddress = address.substr(0, kMaxAddress);
+  session_.RemoteAddress = address.substr(0, kMaxAddress);
   IdleTimer.SetEnabled(true);
 }
 
@@ -227,7 +156,7 @@ void TBridgeTerminal::ClientError(TCustomWinSocket& socket, TErrorEvent errorEve
   if (SessionActive == 1) Log("Configuration console lost from " + RemoteAddress);
   EndSession();
   IdleTimer.SetEnabled(false);
-  if (list.ConnectionCount() >= 1) list.ConnectionAt(0).CloseNamed(FirstClientHandle);
+  if (list.ConnectionCount() >= 1) list.ConnectionAt(0).CloseNamed(firstClientHandle_);
 }
 
 void TBridgeTerminal::ClientRead(TCustomWinSocket& socket) {
@@ -240,20 +169,14 @@ void TBridgeTerminal::ClientRead(TCustomWinSocket& socket) {
   IdleTimer.SetEnabled(true);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Timers
-
+// The steps run whether or not a console is connected; only the message needs one.
 void TBridgeTerminal::IdleTimeout() {
   if (Server.Socket().ConnectionCount() == 1) {
     Log("Configuration console closed after " + std::to_string(kIdleMs) +
         " ms without input from " + RemoteAddress);
     SendToConsole(kInactivityText);
   }
-  Server.SetActive(false);
-  ApplyServicePort();
-  EndSession();
-  RestartTimer.SetEnabled(true);
-  RestartTimer.SetInterval(kRestartMs);
+  CloseConsole(kRestartMs);
   IdleTimer.SetEnabled(false);
 }
 

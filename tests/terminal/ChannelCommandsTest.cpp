@@ -160,12 +160,5 @@ TEST_F(ChannelCommandsTest, ShowConnectionAndShowTrafic) {
                                      "   SpeedRx (char/10sec.): 3\n\r" + rest + "\n\rBridge:\\>");
 }
 
-TEST_F(ChannelCommandsTest, DisconnectServerWithNoLinkChangesNothing) {
-  EXPECT_EQ(Reply("Start 1"), kOk);
-  EXPECT_EQ(Reply("DisconnectServer"), kOk);
-  EXPECT_EQ(bridges.Channel(0).Opened, 1);
-  EXPECT_EQ(config.Ports[0].Active, 1);
-}
-
 }  // namespace
 }  // namespace kov

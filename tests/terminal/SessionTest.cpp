@@ -25,14 +25,11 @@ TEST_F(TerminalTest, GreetingCarriesTheVersion) {
 TEST_F(TerminalTest, PasswordEchoedAsStarsAndNeedsCrLf) {
   auto client = Greeted();
   // Letters as stars, a blank as a blank, CR and LF not at all; LF alone is refused.
-  client->Send("se cret\n");
-  EXPECT_EQ(client->Expect("** ****" + kPasswordPrompt), "** ****" + kPasswordPrompt);
+  EXPECT_EQ(Wrong(*client, "se cret\n", "** ****"), "** ****" + kPasswordPrompt);
   EXPECT_EQ(terminal->LoggedIn, 0);
   EXPECT_EQ(terminal->FailedLogins, 1);
-  client->Send("secret\n");
-  EXPECT_EQ(client->Expect("******" + kPasswordPrompt), "******" + kPasswordPrompt);
-  client->Send("secret \r\n");
-  EXPECT_EQ(client->Expect("****** " + kPasswordPrompt), "****** " + kPasswordPrompt);
+  EXPECT_EQ(Wrong(*client, "secret\n", "******"), "******" + kPasswordPrompt);
+  EXPECT_EQ(Wrong(*client, "secret \r\n", "****** "), "****** " + kPasswordPrompt);
   EXPECT_EQ(terminal->FailedLogins, 3);
   client->Send("secret\r\n");
   EXPECT_EQ(client->Expect("******" + kLoginReply), "******" + kLoginReply);
@@ -47,11 +44,9 @@ TEST_F(TerminalTest, PasswordEchoedAsStarsAndNeedsCrLf) {
 TEST_F(TerminalTest, PasswordIsCaseSensitiveAndEmptyPasswordMatchesNothing) {
   config.Password = "";
   auto client = Greeted();
-  client->Send("\r\n");
-  EXPECT_EQ(client->Expect(kPasswordPrompt), kPasswordPrompt);
+  EXPECT_EQ(Wrong(*client, "\r\n", ""), kPasswordPrompt);
   config.Password = "secret";
-  client->Send("SECRET\r\n");
-  EXPECT_EQ(client->Expect("******" + kPasswordPrompt), "******" + kPasswordPrompt);
+  EXPECT_EQ(Wrong(*client, "SECRET\r\n", "******"), "******" + kPasswordPrompt);
   EXPECT_EQ(terminal->LoggedIn, 0);
 }
 
@@ -114,9 +109,10 @@ TEST_F(TerminalTest, TwoHundredthCharacterOfALineIsRefused) {
 
 TEST_F(TerminalTest, OnlyTwoHundredCharactersOfAChunkAreTaken) {
   auto client = Greeted();
-  client->Send(std::string(150, 'a') + "\r\n" + std::string(98, 'b'));
   const std::string expected = std::string(150, '*') + kPasswordPrompt + std::string(48, '*');
-  EXPECT_EQ(client->Expect(expected), expected);
+  EXPECT_EQ(Wrong(*client, std::string(150, 'a') + "\r\n" + std::string(98, 'b'),
+                  std::string(150, '*'), kPasswordPrompt + std::string(48, '*')),
+            expected);
   EXPECT_EQ(client->Drain(), "");
   EXPECT_EQ(terminal->LineBuffer, std::string(48, 'b'));
 }

@@ -81,8 +81,7 @@ TEST_F(StoreCommandsTest, PasswordWordAcceptsAnythingAfterItAndTheNextLoginUsesT
   client->WaitClosed();
   loop.AdvanceMs(TBridgeTerminal::kRestartMs);
   auto next = Greeted();
-  next->Send("secret\r\n");
-  EXPECT_EQ(next->Expect("******\n\rPassword:"), "******\n\rPassword:");
+  EXPECT_EQ(Wrong(*next, "secret\r\n", "******"), "******\n\rPassword:");
   next->Send("n3w\r\n");
   EXPECT_EQ(next->Expect("***" + kLoginReply), "***" + kLoginReply);
 }

@@ -52,6 +52,19 @@ class TerminalTest : public ::testing::Test {
     EXPECT_EQ(client->Expect("******" + kLoginReply), "******" + kLoginReply);
     return client;
   }
+  // The answer to a wrong password line: nothing until the pause is over, then expected.
+  std::string AfterPause(ConsoleClient& client, const std::string& expected = "\n\rPassword:") {
+    EXPECT_EQ(client.Drain(), "");
+    loop.AdvanceMs(TBridgeTerminal::kWrongPasswordPauseMs);
+    return client.Expect(expected);
+  }
+  // Types a wrong password line: its echo comes at once, the answer after the pause.
+  std::string Wrong(ConsoleClient& client, const std::string& line, const std::string& echo,
+                    const std::string& answer = "\n\rPassword:") {
+    client.Send(line);
+    std::string got = client.Expect(echo);
+    return got + AfterPause(client, answer);
+  }
   // Types a command line in command mode and returns everything up to the next prompt, the
   // echo of the line included.
   std::string Command(ConsoleClient& client, const std::string& line) {
@@ -65,12 +78,12 @@ class TerminalTest : public ::testing::Test {
     EXPECT_EQ(all.substr(0, echo.size()), echo);
     return all.substr(std::min(echo.size(), all.size()));
   }
-  bool Logged(const std::string& part) const {
-    for (const std::string& line : log) {
-      if (line.find(part) != std::string::npos) return true;
-    }
-    return false;
+  size_t LogCount(const std::string& part) const {
+    return std::count_if(log.begin(), log.end(), [&](const std::string& line) {
+      return line.find(part) != std::string::npos;
+    });
   }
+  bool Logged(const std::string& part) const { return LogCount(part) > 0; }
 
   EventLoop loop{EventLoop::Clock::Manual};
   TempDir dir;
