@@ -4,22 +4,19 @@
 #include <string>
 #include <vector>
 
-#include "NetTestUtil.h"
 #include "net/ClientSocket.h"
 #include "net/ServerSocket.h"
+#include "tests/net/FillUntilQueued.h"
+#include "tests/support/TcpClient.h"
 
 namespace kov {
 namespace {
-
-using test::FreePort;
-using test::Listener;
-using test::Peer;
 
 class ClientSocketTest : public ::testing::Test {
  protected:
   void SetUp() override {
     loop.SetErrorHandler([this](const std::string& m) { errors.push_back(m); });
-    port = FreePort();
+    port = FreeTcpPort();
     client = std::make_unique<TClientSocket>(loop);
     client->SetPort(port);
     auto log = [this](const char* name) {
@@ -51,7 +48,7 @@ class ClientSocketTest : public ::testing::Test {
 };
 
 TEST_F(ClientSocketTest, ConnectsToAnAddressExchangesDataAndSeesThePeerClose) {
-  Listener listener(port);
+  TcpListener listener("127.0.0.1", port);
   std::string received;
   client->OnRead = [&](TClientSocket&, TCustomWinSocket& socket) {
     received += socket.ReadPending();
@@ -67,10 +64,10 @@ TEST_F(ClientSocketTest, ConnectsToAnAddressExchangesDataAndSeesThePeerClose) {
   EXPECT_TRUE(socket.IsOpen());
   EXPECT_EQ(socket.PeerAddress(), "127.0.0.1");
 
-  Peer server = listener.Accept(loop);
+  TcpClient server = listener.Accept(loop);
   EXPECT_EQ(socket.SendString(std::string("to\0server", 9)), 9);
-  EXPECT_EQ(server.ReadExactly(loop, 9), std::string("to\0server", 9));
-  server.Send(loop, "to client");
+  EXPECT_EQ(server.ReadExactly(9), std::string("to\0server", 9));
+  server.Send("to client");
   ASSERT_TRUE(loop.RunUntil([&] { return received == "to client"; }));
 
   server.Close();
@@ -83,7 +80,7 @@ TEST_F(ClientSocketTest, ConnectsToAnAddressExchangesDataAndSeesThePeerClose) {
 }
 
 TEST_F(ClientSocketTest, ResolvesLocalhostWithoutBlocking) {
-  Listener listener(port);
+  TcpListener listener("127.0.0.1", port);
   client->SetHost("localhost");
   client->SetActive(true);
   EXPECT_FALSE(client->Active());
@@ -112,7 +109,7 @@ TEST_F(ClientSocketTest, RefusedConnectionIsAConnectErrorWithoutDisconnect) {
     EXPECT_FALSE(client->Active());
   }
   // A later attempt starts afresh.
-  Listener listener(port);
+  TcpListener listener("127.0.0.1", port);
   events.clear();
   client->SetActive(true);
   ASSERT_TRUE(loop.RunUntil([&] { return client->Active(); }));
@@ -148,7 +145,7 @@ TEST_F(ClientSocketTest, NameThatDoesNotResolveIsALookupErrorThenDisconnect) {
 }
 
 TEST_F(ClientSocketTest, WritingFalseDuringTheLookupDoesNothing) {
-  Listener listener(port);
+  TcpListener listener("127.0.0.1", port);
   client->SetHost("localhost");
   client->SetActive(true);
   client->SetActive(false);
@@ -157,16 +154,16 @@ TEST_F(ClientSocketTest, WritingFalseDuringTheLookupDoesNothing) {
 }
 
 TEST_F(ClientSocketTest, WritingFalseWhileConnectedCloses) {
-  Listener listener(port);
+  TcpListener listener("127.0.0.1", port);
   client->SetAddress("127.0.0.1");
   client->SetActive(true);
   ASSERT_TRUE(loop.RunUntil([&] { return client->Active(); }));
-  Peer server = listener.Accept(loop);
+  TcpClient server = listener.Accept(loop);
   client->SetActive(false);
   EXPECT_FALSE(client->Active());
   EXPECT_EQ(events.back(), "Disconnect");
   EXPECT_EQ(client->Socket().NativeHandle(), -1);
-  EXPECT_TRUE(server.WaitClosed(loop));
+  EXPECT_TRUE(server.WaitClosed());
 }
 
 TEST_F(ClientSocketTest, NeitherHostNorAddressIsALookupError1110) {
@@ -187,7 +184,7 @@ TEST_F(ClientSocketTest, NeitherHostNorAddressIsALookupError1110) {
 }
 
 TEST_F(ClientSocketTest, PropertyWritesWhileActive) {
-  Listener listener(port);
+  TcpListener listener("127.0.0.1", port);
   client->SetHost("LocalHost");
   client->SetActive(true);
   ASSERT_TRUE(loop.RunUntil([&] { return client->Active(); }));
@@ -205,7 +202,7 @@ TEST_F(ClientSocketTest, PropertyWritesWhileActive) {
 }
 
 TEST_F(ClientSocketTest, ReconnectingInsideDisconnectRaisesSocketAlreadyOpen) {
-  Listener listener(port);
+  TcpListener listener("127.0.0.1", port);
   client->SetAddress("127.0.0.1");
   client->OnDisconnect = [&](TClientSocket& sender, TCustomWinSocket&) {
     EXPECT_FALSE(sender.Active());
@@ -237,20 +234,20 @@ TEST_F(ClientSocketTest, PortOutsideTheTcpRangeIsRefused) {
 }
 
 TEST_F(ClientSocketTest, WriteEventWhenTheQueueDrains) {
-  Listener listener(port);
+  TcpListener listener("127.0.0.1", port);
   int writes = 0;
   client->OnWrite = [&](TClientSocket&, TCustomWinSocket&) { ++writes; };
   client->SetAddress("127.0.0.1");
   client->SetActive(true);
   ASSERT_TRUE(loop.RunUntil([&] { return client->Active(); }));
-  Peer server = listener.Accept(loop);
-  int64_t sent = test::FillUntilQueued(client->Socket());
+  TcpClient server = listener.Accept(loop);
+  int64_t sent = FillUntilQueued(client->Socket());
   std::string received;
   ASSERT_TRUE(loop.RunUntil([&] {
     received += server.ReadNow();
     return writes == 1;
   }));
-  received += server.ReadExactly(loop, static_cast<size_t>(sent) - received.size());
+  received += server.ReadExactly(static_cast<size_t>(sent) - received.size());
   EXPECT_EQ(received.size(), static_cast<size_t>(sent));
 }
 
@@ -261,7 +258,7 @@ class ClientDestroyTest : public ClientSocketTest,
 
 TEST_P(ClientDestroyTest, IsSafe) {
   const std::string event = GetParam();
-  Listener listener(port);
+  TcpListener listener("127.0.0.1", port);
   bool fired = false;
   auto destroyOn = [&](const char* name) {
     return [&, name](TClientSocket&, TCustomWinSocket&) {
@@ -284,7 +281,7 @@ TEST_P(ClientDestroyTest, IsSafe) {
     }
   };
   if (event == "Error") {
-    client->SetPort(FreePort());  // refused
+    client->SetPort(FreeTcpPort());  // refused
   }
   client->SetHost("localhost");
   client->SetActive(true);
@@ -294,8 +291,8 @@ TEST_P(ClientDestroyTest, IsSafe) {
   }
   if (event == "Read" || event == "Disconnect") {
     ASSERT_TRUE(loop.RunUntil([&] { return client->Active(); }));
-    Peer server = listener.Accept(loop);
-    if (event == "Read") server.Send(loop, "x");
+    TcpClient server = listener.Accept(loop);
+    if (event == "Read") server.Send("x");
     if (event == "Disconnect") server.Close();
     ASSERT_TRUE(loop.RunUntil([&] { return fired; }));
   }

@@ -8,27 +8,25 @@
 #include <string>
 #include <vector>
 
-#include "NetTestUtil.h"
 #include "net/ServerSocket.h"
+#include "tests/net/FillUntilQueued.h"
+#include "tests/support/TcpClient.h"
 
 namespace kov {
 namespace {
-
-using test::FreePort;
-using test::Peer;
 
 class FlowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     loop.SetErrorHandler([this](const std::string& m) { errors.push_back(m); });
-    server.SetPort(FreePort());
+    server.SetPort(FreeTcpPort());
     server.OnClientWrite = [this](TServerWinSocket&, TCustomWinSocket&) { ++writes; };
     server.OnClientDisconnect = [this](TServerWinSocket&, TCustomWinSocket&) { ++disconnects; };
     server.SetActive(true);
   }
 
   // Connects a peer and returns the server's side of the connection.
-  TCustomWinSocket& Connect(Peer& peer) {
+  TCustomWinSocket& Connect(TcpClient& peer) {
     int before = server.Socket().ConnectionCount();
     EXPECT_TRUE(loop.RunUntil([&] { return server.Socket().ConnectionCount() > before; }));
     (void)peer;
@@ -49,7 +47,7 @@ class FlowTest : public ::testing::Test {
 };
 
 TEST_F(FlowTest, SlowReaderReceivesEveryByteOfALargeBurstInOrder) {
-  Peer peer(server.Port());
+  TcpClient peer(loop, server.Port());
   TCustomWinSocket& c = Connect(peer);
   // Small kernel buffers on both sides, so the burst has to wait in the queue.
   int small = 32 * 1024;
@@ -84,13 +82,13 @@ TEST_F(FlowTest, SlowReaderReceivesEveryByteOfALargeBurstInOrder) {
 }
 
 TEST_F(FlowTest, WriteEventFiresOnceWhenTheQueueDrains) {
-  Peer peer(server.Port());
+  TcpClient peer(loop, server.Port());
   TCustomWinSocket& c = Connect(peer);
   EXPECT_EQ(c.SendString("direct"), 6);
   loop.RunUntil([] { return false; }, 20);
   EXPECT_EQ(writes, 0);  // nothing was queued
 
-  int64_t sent = 6 + test::FillUntilQueued(c);
+  int64_t sent = 6 + FillUntilQueued(c);
   EXPECT_GT(c.OutputQueued(), 0);
   std::string received;
   ASSERT_TRUE(loop.RunUntil([&] {
@@ -98,7 +96,7 @@ TEST_F(FlowTest, WriteEventFiresOnceWhenTheQueueDrains) {
     return writes > 0;
   }));
   EXPECT_EQ(c.OutputQueued(), 0);
-  received += peer.ReadExactly(loop, static_cast<size_t>(sent) - received.size());
+  received += peer.ReadExactly(static_cast<size_t>(sent) - received.size());
   EXPECT_EQ(received.size(), static_cast<size_t>(sent));
   EXPECT_EQ(received.substr(0, 6), "direct");
   loop.RunUntil([] { return false; }, 20);
@@ -116,9 +114,9 @@ TEST_F(FlowTest, PassingTheQueueBoundClosesTheConnectionAsAFailedSend) {
   server.OnClientDisconnect = [&](TServerWinSocket&, TCustomWinSocket&) {
     events.push_back("Disconnect");
   };
-  Peer peer(server.Port());
+  TcpClient peer(loop, server.Port());
   TCustomWinSocket& c = Connect(peer);  // the peer never reads
-  test::FillUntilQueued(c);
+  FillUntilQueued(c);
   const std::string piece(64 * 1024, 'x');
   int32_t result = 0;
   for (int i = 0; i < 64 && result >= 0; ++i) result = c.SendString(piece);
@@ -130,9 +128,9 @@ TEST_F(FlowTest, PassingTheQueueBoundClosesTheConnectionAsAFailedSend) {
 }
 
 TEST_F(FlowTest, PassingTheQueueBoundWithTheCodeLeftRaisesTheSendError) {
-  Peer peer(server.Port());
+  TcpClient peer(loop, server.Port());
   TCustomWinSocket& c = Connect(peer);
-  test::FillUntilQueued(c);
+  FillUntilQueued(c);
   const std::string piece(64 * 1024, 'x');
   try {
     for (int i = 0; i < 64; ++i) c.SendString(piece);
@@ -146,9 +144,9 @@ TEST_F(FlowTest, PassingTheQueueBoundWithTheCodeLeftRaisesTheSendError) {
 }
 
 TEST_F(FlowTest, ClosingWithQueuedBytesOffersThemBeforeTheClose) {
-  Peer peer(server.Port());
+  TcpClient peer(loop, server.Port());
   TCustomWinSocket& c = Connect(peer);
-  int64_t sent = test::FillUntilQueued(c);
+  int64_t sent = FillUntilQueued(c);
   int32_t queued = c.OutputQueued();
   ASSERT_GT(queued, 0);
   // The reader empties the kernel's buffers while the loop does not run: there is room again,
@@ -159,7 +157,7 @@ TEST_F(FlowTest, ClosingWithQueuedBytesOffersThemBeforeTheClose) {
   }
   c.CloseNamed(c.NativeHandle());
   std::string rest;
-  ASSERT_TRUE(peer.WaitClosed(loop, &rest));
+  ASSERT_TRUE(peer.WaitClosed(5000, &rest));
   received += rest;
   EXPECT_GT(received.size(), static_cast<size_t>(sent - queued));
   EXPECT_EQ(received, std::string(received.size(), 'w'));
@@ -172,11 +170,11 @@ TEST_F(FlowTest, PausedReadsLeaveBytesInTheSocketUntilResumed) {
     ++reads;
     received += socket.ReadPending();
   };
-  Peer peer(server.Port());
+  TcpClient peer(loop, server.Port());
   TCustomWinSocket& c = Connect(peer);
   c.SetReadPaused(true);
   EXPECT_TRUE(c.ReadPaused());
-  peer.Send(loop, "held");
+  peer.Send("held");
   loop.RunUntil([&] { return c.BytesPending() == 4; });
   loop.RunUntil([] { return false; }, 30);
   EXPECT_EQ(reads, 0);
@@ -194,9 +192,9 @@ TEST_F(FlowTest, ReceiveBufTakesAtMostWhatIsAskedAndTheRestFiresAgain) {
     int32_t n = socket.ReceiveBuf(buf, sizeof buf);
     chunks.emplace_back(buf, static_cast<size_t>(n));
   };
-  Peer peer(server.Port());
+  TcpClient peer(loop, server.Port());
   TCustomWinSocket& c = Connect(peer);
-  peer.Send(loop, "abcdefg");
+  peer.Send("abcdefg");
   ASSERT_TRUE(loop.RunUntil([&] { return chunks.size() == 3; }));
   EXPECT_EQ(chunks, (std::vector<std::string>{"abc", "def", "g"}));
   char buf[8];
@@ -213,11 +211,11 @@ TEST_F(FlowTest, LastBytesArrivingWithTheCloseAreAllReadBeforeTheDisconnect) {
   server.OnClientDisconnect = [&](TServerWinSocket&, TCustomWinSocket&) {
     events.emplace_back("<close>");
   };
-  Peer peer(server.Port());
+  TcpClient peer(loop, server.Port());
   TCustomWinSocket& c = Connect(peer);
   // Held back until the end has arrived too, so both are seen in the same readiness.
   c.SetReadPaused(true);
-  peer.Send(loop, "tail!");
+  peer.Send("tail!");
   shutdown(peer.Fd(), SHUT_WR);
   loop.RunUntil([] { return false; }, 20);
   c.SetReadPaused(false);
@@ -226,7 +224,7 @@ TEST_F(FlowTest, LastBytesArrivingWithTheCloseAreAllReadBeforeTheDisconnect) {
 }
 
 TEST_F(FlowTest, NoDelaySetsTheSocketOption) {
-  Peer peer(server.Port());
+  TcpClient peer(loop, server.Port());
   TCustomWinSocket& c = Connect(peer);
   auto option = [&] {
     int value = -1;

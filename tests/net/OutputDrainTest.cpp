@@ -1,23 +1,20 @@
 // Closing connections with their queued output delivered, while a drain lives.
-#include "net/OutputDrain.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "NetTestUtil.h"
+#include "net/OutputDrain.h"
 #include "net/ServerSocket.h"
+#include "tests/net/FillUntilQueued.h"
+#include "tests/support/TcpClient.h"
 
 namespace kov {
 namespace {
 
-using test::FreePort;
-using test::Peer;
-
 class OutputDrainTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server.SetPort(FreePort());
+    server.SetPort(FreeTcpPort());
     server.OnClientDisconnect = [this](TServerWinSocket&, TCustomWinSocket& socket) {
       ++disconnects;
       socket.SendString("BYE");  // the last word, queued behind everything else
@@ -27,12 +24,12 @@ class OutputDrainTest : public ::testing::Test {
 
   // The server's side of the peer's connection, with its output backed up in the queue and
   // input from the peer that it never reads.
-  TCustomWinSocket& Connect(Peer& peer, int64_t& sent) {
+  TCustomWinSocket& Connect(TcpClient& peer, int64_t& sent) {
     EXPECT_TRUE(loop.RunUntil([&] { return server.Socket().ConnectionCount() == 1; }));
     TCustomWinSocket& c = server.Socket().ConnectionAt(0);
     c.SetReadPaused(true);
-    peer.Send(loop, "unread input");
-    sent = test::FillUntilQueued(c);
+    peer.Send("unread input");
+    sent = FillUntilQueued(c);
     EXPECT_GT(c.OutputQueued(), 0);
     return c;
   }
@@ -44,7 +41,7 @@ class OutputDrainTest : public ::testing::Test {
 };
 
 TEST_F(OutputDrainTest, DeliversEveryQueuedByteAndTheLastWordThenClosesInOrder) {
-  Peer peer(server.Port());
+  TcpClient peer(loop, server.Port());
   int64_t sent = 0;
   TCustomWinSocket& c = Connect(peer, sent);
   TOutputDrain drain(loop, 1000);
@@ -58,13 +55,14 @@ TEST_F(OutputDrainTest, DeliversEveryQueuedByteAndTheLastWordThenClosesInOrder) 
   // Unread input at the close would have reset the connection; the peer gets everything and
   // an orderly end instead.
   std::string received;
-  ASSERT_TRUE(peer.WaitClosed(loop, &received));
+  ASSERT_TRUE(peer.WaitClosed(5000, &received));
+  EXPECT_FALSE(peer.WasReset());
   EXPECT_EQ(received.size(), static_cast<size_t>(sent) + 3);
   EXPECT_EQ(received, std::string(static_cast<size_t>(sent), 'w') + "BYE");
   EXPECT_EQ(server.Socket().ConnectionCount(), 0);
   // The socket stays open until the peer has ended its side too, so that no input arriving
   // late can reset the connection while bytes are still on their way.
-  peer.Send(loop, "more input");
+  peer.Send("more input");
   loop.RunUntil([] { return false; }, 50);
   EXPECT_FALSE(drain.Idle());
   peer.Close();
@@ -72,7 +70,7 @@ TEST_F(OutputDrainTest, DeliversEveryQueuedByteAndTheLastWordThenClosesInOrder) 
 }
 
 TEST_F(OutputDrainTest, DeadlineEndsWhatThePeerDoesNotTakeAndCloseDropsAgainAfterwards) {
-  Peer peer(server.Port());
+  TcpClient peer(loop, server.Port());
   int64_t sent = 0;
   Connect(peer, sent);
   {
@@ -86,18 +84,19 @@ TEST_F(OutputDrainTest, DeadlineEndsWhatThePeerDoesNotTakeAndCloseDropsAgainAfte
     EXPECT_TRUE(drain.Idle());
     // The socket is closed: the peer finds the end of the stream after what had arrived.
     std::string received;
-    ASSERT_TRUE(peer.WaitClosed(loop, &received));
+    ASSERT_TRUE(peer.WaitClosed(5000, &received));
+    EXPECT_FALSE(peer.WasReset());
     EXPECT_LT(received.size(), static_cast<size_t>(sent));
   }
   EXPECT_EQ(TOutputDrain::For(loop), nullptr);
 
   // Without a drain, a close offers the queue once and drops the rest.
   server.SetActive(true);
-  Peer second(server.Port());
+  TcpClient second(loop, server.Port());
   TCustomWinSocket& d = Connect(second, sent);
   d.CloseNamed(d.NativeHandle());
   std::string received;
-  second.WaitClosed(loop, &received);
+  second.WaitClosed(5000, &received);
   EXPECT_LT(received.size(), static_cast<size_t>(sent) + 3);
 }
 

@@ -9,20 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "NetTestUtil.h"
 #include "net/ServerSocket.h"
+#include "tests/net/FillUntilQueued.h"
+#include "tests/support/TcpClient.h"
 
 namespace kov {
 namespace {
-
-using test::FreePort;
-using test::Peer;
 
 class ServerSocketTest : public ::testing::Test {
  protected:
   void SetUp() override {
     loop.SetErrorHandler([this](const std::string& m) { errors.push_back(m); });
-    port = FreePort();
+    port = FreeTcpPort();
     server = std::make_unique<TServerSocket>(loop);
     server->SetPort(port);
   }
@@ -68,9 +66,9 @@ TEST_F(ServerSocketTest, AcceptsInOrderWithCountsAtEachEvent) {
   EXPECT_TRUE(server->Active());
   EXPECT_TRUE(endpoint->IsOpen());
 
-  Peer first(port);
+  TcpClient first(loop, port);
   ASSERT_TRUE(WaitCount(1));
-  Peer second(port);
+  TcpClient second(loop, port);
   ASSERT_TRUE(WaitCount(2));
   EXPECT_EQ(events,
             (std::vector<std::string>{"Listen", "GetSocket 0", "ClientConnect 1", "Accept 1",
@@ -81,7 +79,7 @@ TEST_F(ServerSocketTest, AcceptsInOrderWithCountsAtEachEvent) {
 
 TEST_F(ServerSocketTest, ConnectionAtOutsideTheListRaisesTheListError) {
   server->SetActive(true);
-  Peer peer(port);
+  TcpClient peer(loop, port);
   ASSERT_TRUE(WaitCount(1));
   try {
     server->Socket().ConnectionAt(1);
@@ -101,9 +99,9 @@ TEST_F(ServerSocketTest, CloseNamedClosesOnlyWithTheConnectionsOwnHandle) {
     Log("Disconnect");
   };
   server->SetActive(true);
-  Peer first(port);
+  TcpClient first(loop, port);
   ASSERT_TRUE(WaitCount(1));
-  Peer second(port);
+  TcpClient second(loop, port);
   ASSERT_TRUE(WaitCount(2));
   TServerClientWinSocket& c0 = server->Socket().ConnectionAt(0);
   TServerClientWinSocket& c1 = server->Socket().ConnectionAt(1);
@@ -127,7 +125,7 @@ TEST_F(ServerSocketTest, CloseNamedClosesOnlyWithTheConnectionsOwnHandle) {
   EXPECT_EQ(&server->Socket().ConnectionAt(0), &c1);
 
   std::string rest;
-  EXPECT_TRUE(first.WaitClosed(loop, &rest));
+  EXPECT_TRUE(first.WaitClosed(5000, &rest));
   EXPECT_EQ(rest, "bye");
 }
 
@@ -137,7 +135,7 @@ TEST_F(ServerSocketTest, PeerCloseFiresDisconnectThenDropsTheCount) {
     countInDisconnect = sender.ConnectionCount();
   };
   server->SetActive(true);
-  Peer peer(port);
+  TcpClient peer(loop, port);
   ASSERT_TRUE(WaitCount(1));
   peer.Close();
   ASSERT_TRUE(loop.RunUntil([&] { return countInDisconnect >= 0; }));
@@ -154,9 +152,9 @@ TEST_F(ServerSocketTest, ReadsBytesIncludingZeros) {
     EXPECT_EQ(socket.ReadPending(), "");  // nothing left
   };
   server->SetActive(true);
-  Peer peer(port);
+  TcpClient peer(loop, port);
   const std::string bytes("a\0b\0\0c", 6);
-  peer.Send(loop, bytes);
+  peer.Send(bytes);
   ASSERT_TRUE(loop.RunUntil([&] { return received.size() >= bytes.size(); }));
   EXPECT_EQ(received, bytes);
 }
@@ -168,21 +166,21 @@ TEST_F(ServerSocketTest, StoppingDropsEveryConnectionWithoutEvents) {
     Log("Error");
   };
   server->SetActive(true);
-  Peer first(port);
-  Peer second(port);
+  TcpClient first(loop, port);
+  TcpClient second(loop, port);
   ASSERT_TRUE(WaitCount(2));
   server->SetActive(false);
   EXPECT_FALSE(server->Active());
   EXPECT_FALSE(server->Socket().IsOpen());
   EXPECT_EQ(server->Socket().NativeHandle(), -1);
   EXPECT_EQ(Count(), 0);
-  EXPECT_TRUE(first.WaitClosed(loop));
-  EXPECT_TRUE(second.WaitClosed(loop));
+  EXPECT_TRUE(first.WaitClosed());
+  EXPECT_TRUE(second.WaitClosed());
   EXPECT_TRUE(events.empty());
 
   // The port can be listened on again at once.
   server->SetActive(true);
-  Peer third(port);
+  TcpClient third(loop, port);
   EXPECT_TRUE(WaitCount(1));
 }
 
@@ -270,7 +268,7 @@ TEST_F(ServerSocketTest, PortWritesWhileActive) {
 
 TEST_F(ServerSocketTest, ClosedConnectionSendsNothingAndReadsNothing) {
   server->SetActive(true);
-  Peer peer(port);
+  TcpClient peer(loop, port);
   ASSERT_TRUE(WaitCount(1));
   TServerClientWinSocket& c = server->Socket().ConnectionAt(0);
   EXPECT_EQ(c.ReadPending(), "");  // nothing pending on an open connection
@@ -293,7 +291,7 @@ TEST_F(ServerSocketTest, ResetWithTheCodeLeftShowsTheAsynchronousErrorAndKeepsTh
   };
   server->OnClientDisconnect = [&](TServerWinSocket&, TCustomWinSocket&) { Log("Disconnect"); };
   server->SetActive(true);
-  Peer peer(port);
+  TcpClient peer(loop, port);
   ASSERT_TRUE(WaitCount(1));
   peer.Reset();
   ASSERT_TRUE(loop.RunUntil([&] { return !errors.empty(); }));
@@ -321,7 +319,7 @@ TEST_F(ServerSocketTest, ResetWithTheCodeClearedRaisesNothing) {
   };
   server->OnClientDisconnect = [&](TServerWinSocket&, TCustomWinSocket&) { Log("Disconnect"); };
   server->SetActive(true);
-  Peer peer(port);
+  TcpClient peer(loop, port);
   ASSERT_TRUE(WaitCount(1));
   peer.Reset();
   ASSERT_TRUE(WaitCount(0));
@@ -343,12 +341,12 @@ TEST_F(ServerSocketTest, ClosingInsideClientConnectRunsDisconnectNestedAndStillA
         std::to_string(socket.IsOpen()));
   };
   server->SetActive(true);
-  Peer peer(port);
+  TcpClient peer(loop, port);
   ASSERT_TRUE(loop.RunUntil([&] { return events.size() == 4; }));
   EXPECT_EQ(events, (std::vector<std::string>{"Connect begin", "Disconnect 1", "Connect end",
                                               "Accept 1 0"}));
   EXPECT_TRUE(WaitCount(0));
-  EXPECT_TRUE(peer.WaitClosed(loop));
+  EXPECT_TRUE(peer.WaitClosed());
 }
 
 TEST_F(ServerSocketTest, ClosingTwiceFromTheDisconnectHandlerClosesOnce) {
@@ -358,7 +356,7 @@ TEST_F(ServerSocketTest, ClosingTwiceFromTheDisconnectHandlerClosesOnce) {
     socket.CloseNamed(socket.NativeHandle());
   };
   server->SetActive(true);
-  Peer peer(port);
+  TcpClient peer(loop, port);
   ASSERT_TRUE(WaitCount(1));
   TServerClientWinSocket& c = server->Socket().ConnectionAt(0);
   c.CloseNamed(c.NativeHandle());
@@ -370,16 +368,16 @@ TEST_F(ServerSocketTest, ReadEventThatReadsNothingWaitsForTheNextRead) {
   int reads = 0;
   server->OnClientRead = [&](TServerWinSocket&, TCustomWinSocket&) { ++reads; };
   server->SetActive(true);
-  Peer peer(port);
+  TcpClient peer(loop, port);
   ASSERT_TRUE(WaitCount(1));
-  peer.Send(loop, "abc");
+  peer.Send("abc");
   ASSERT_TRUE(loop.RunUntil([&] { return reads > 0; }));
   loop.RunUntil([] { return false; }, 50);
   EXPECT_EQ(reads, 1);  // not once per turn
 
   TServerClientWinSocket& c = server->Socket().ConnectionAt(0);
   EXPECT_EQ(c.ReadPending(), "abc");
-  peer.Send(loop, "d");
+  peer.Send("d");
   ASSERT_TRUE(loop.RunUntil([&] { return reads == 2; }));
 }
 
@@ -397,18 +395,18 @@ TEST_F(ServerSocketTest, StoppingTheServerInsideClientRead) {
   };
   server->OnClientDisconnect = [&](TServerWinSocket&, TCustomWinSocket&) { Log("Disconnect"); };
   server->SetActive(true);
-  Peer first(port);
-  Peer second(port);
+  TcpClient first(loop, port);
+  TcpClient second(loop, port);
   ASSERT_TRUE(WaitCount(2));
   // Both send in the same turn: the second read must not run on a dropped connection.
-  first.Send(loop, "1");
-  second.Send(loop, "2");
+  first.Send("1");
+  second.Send("2");
   ASSERT_TRUE(loop.RunUntil([&] { return !server->Active(); }));
   loop.RunUntil([] { return false; }, 30);
   EXPECT_EQ(reads, 1);
   EXPECT_TRUE(events.empty());
-  EXPECT_TRUE(first.WaitClosed(loop));
-  EXPECT_TRUE(second.WaitClosed(loop));
+  EXPECT_TRUE(first.WaitClosed());
+  EXPECT_TRUE(second.WaitClosed());
   EXPECT_TRUE(errors.empty());
 }
 
@@ -419,14 +417,14 @@ TEST_F(ServerSocketTest, StoppingTheServerInsideClientDisconnect) {
     EXPECT_FALSE(socket.IsOpen());
   };
   server->SetActive(true);
-  Peer first(port);
-  Peer second(port);
+  TcpClient first(loop, port);
+  TcpClient second(loop, port);
   ASSERT_TRUE(WaitCount(2));
   first.Close();
   ASSERT_TRUE(loop.RunUntil([&] { return !server->Active(); }));
   loop.RunOnce(0);
   EXPECT_EQ(Count(), 0);
-  EXPECT_TRUE(second.WaitClosed(loop));
+  EXPECT_TRUE(second.WaitClosed());
 }
 
 // Destroying the whole component from inside each of its own events.
@@ -458,7 +456,7 @@ TEST_P(DestroyInsideEventTest, IsSafe) {
   };
   server->OnClientRead = [&](TServerWinSocket&, TCustomWinSocket& socket) {
     if (event == "Read") destroy();
-    if (event == "Write") test::FillUntilQueued(socket);
+    if (event == "Write") FillUntilQueued(socket);
   };
   server->OnClientWrite = [&](TServerWinSocket&, TCustomWinSocket&) {
     if (event == "Write") destroy();
@@ -472,8 +470,8 @@ TEST_P(DestroyInsideEventTest, IsSafe) {
     EXPECT_TRUE(fired);
     return;
   }
-  Peer peer(port);
-  if (event == "Read" || event == "Write") peer.Send(loop, "go");
+  TcpClient peer(loop, port);
+  if (event == "Read" || event == "Write") peer.Send("go");
   if (event == "Error") {
     ASSERT_TRUE(WaitCount(1));
     peer.Reset();
@@ -488,7 +486,7 @@ TEST_P(DestroyInsideEventTest, IsSafe) {
   ASSERT_TRUE(loop.RunUntil([&] { return fired; }));
   loop.RunUntil([] { return false; }, 20);
   if (event != "Error") {
-    EXPECT_TRUE(peer.WaitClosed(loop));
+    EXPECT_TRUE(peer.WaitClosed());
   }
   EXPECT_TRUE(errors.empty());
 }

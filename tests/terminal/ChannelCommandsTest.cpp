@@ -17,7 +17,7 @@ class ChannelCommandsTest : public TerminalTest {
  protected:
   void SetUp() override {
     TerminalTest::SetUp();
-    for (PortSettings& settings : config.Ports) settings.TcpPort = FreePort();
+    for (PortSettings& settings : config.Ports) settings.TcpPort = FreeTcpPort();
     terminal->Attach(&bridges, nullptr);
     client = LoggedIn();
   }
@@ -39,7 +39,7 @@ class ChannelCommandsTest : public TerminalTest {
 
   MemorySerial serial{loop};
   TBridges bridges{loop, serial, config};
-  std::unique_ptr<ConsoleClient> client;
+  std::unique_ptr<TcpClient> client;
 };
 
 TEST_F(ChannelCommandsTest, StartOpensTheChannelWithTheStoredSettings) {
@@ -142,7 +142,7 @@ TEST_F(ChannelCommandsTest, ShowConnectionAndShowTrafic) {
   EXPECT_EQ(Reply("ShowTrafic"), idle + "\n\rBridge:\\>");
 
   EXPECT_EQ(Reply("Start 2"), kOk);
-  ConsoleClient device(loop, config.Ports[1].TcpPort);
+  TcpClient device(loop, config.Ports[1].TcpPort);
   ASSERT_TRUE(loop.RunUntil([&] { return bridges.Channel(1).Connected == 1; }));
   device.Send("12345");
   ASSERT_TRUE(loop.RunUntil([&] { return serial.TakeWritten(1).size() > 0; }));

@@ -17,7 +17,7 @@ class LinkCommandsTest : public TerminalTest {
  protected:
   void SetUp() override {
     TerminalTest::SetUp();
-    for (PortSettings& settings : config.Ports) settings.TcpPort = FreePort();
+    for (PortSettings& settings : config.Ports) settings.TcpPort = FreeTcpPort();
     link.RemotePort = server.Port();
     terminal->Attach(&bridges, &link);
     client = LoggedIn();
@@ -38,13 +38,13 @@ class LinkCommandsTest : public TerminalTest {
     return n;
   }
 
-  TestListener server;  // the remote bridge server; it never reads
+  TcpListener server{0};  // the remote bridge server; it never reads
   MemorySerial serial{loop};
   TBridges bridges{loop, serial, config};
   TBridgeClientChanel link{loop, serial, bridges, [this](const std::string& text) {
                              if (terminal) terminal->SendToConsole(text);
                            }};
-  std::unique_ptr<ConsoleClient> client;
+  std::unique_ptr<TcpClient> client;
 };
 
 TEST_F(LinkCommandsTest, ConnectServerStopsTheChannelsAndTheLinkAnswersLater) {
@@ -53,7 +53,7 @@ TEST_F(LinkCommandsTest, ConnectServerStopsTheChannelsAndTheLinkAnswersLater) {
   const std::string line = "ConnectServer 2\r\n";
   client->Send(line);
   // No reply of its own: the link writes the OK once the connection is up.
-  EXPECT_EQ(client->Expect(line + kOk), line + kOk);
+  EXPECT_EQ(client->ReadExactly((line + kOk).size()), line + kOk);
   EXPECT_EQ(link.Connected, 1);
   EXPECT_EQ(link.PortIndex, 1);
   EXPECT_EQ(OpenedChannels(), 0);
@@ -88,7 +88,7 @@ TEST_F(LinkCommandsTest, ConnectServerWhoseSerialPortCannotOpen) {
 }
 
 TEST_F(LinkCommandsTest, ConnectServerThatIsRefusedRestartsTheChannels) {
-  link.RemotePort = FreePort();
+  link.RemotePort = FreeTcpPort();
   client->Send("ConnectServer 1 127.0.0.1\r\n");
   EXPECT_EQ(client->ReadThrough("Bridge:\\>"),
             "ConnectServer 1 127.0.0.1\r\n ERROR: Socket error 10061\n\rBridge:\\>");

@@ -7,15 +7,15 @@
 namespace kov {
 namespace {
 
-void ExitConsole(ConsoleClient& client) {
+void ExitConsole(TcpClient& client) {
   client.Send("Exit\r\n");
   client.WaitClosed();
 }
 
 TEST_F(TerminalTest, PortHeldByAnotherProgramFallsBackToThePreviousPort) {
-  const int heldPort = FreePort();
-  TestListener other(heldPort);
-  ASSERT_TRUE(other.Held());
+  const int heldPort = FreeTcpPort();
+  TcpListener other(heldPort);
+  ASSERT_TRUE(other.Ok());
   auto client = LoggedIn();
   const std::string line = "ConfigurationPort " + std::to_string(heldPort);
   EXPECT_EQ(Command(*client, line), line + "\r\n OK. \n\rBridge:\\>");
@@ -46,14 +46,14 @@ TEST_F(TerminalTest, StoredPortThatIsNoUsablePortFallsBackToThePreviousPort) {
 }
 
 TEST_F(TerminalTest, ListenerRetriesWhileNeitherPortCanBeHad) {
-  const int heldPort = FreePort();
-  TestListener other(heldPort);
+  const int heldPort = FreeTcpPort();
+  TcpListener other(heldPort);
   auto client = LoggedIn();
   Command(*client, "ConfigurationPort " + std::to_string(heldPort));
   ExitConsole(*client);
   // The listener is closed now; another program takes its old port too.
-  TestListener old(port);
-  ASSERT_TRUE(old.Held());
+  TcpListener old(port);
+  ASSERT_TRUE(old.Ok());
   loop.AdvanceMs(TBridgeTerminal::kRestartMs);
   EXPECT_FALSE(terminal->Server.Active());
   EXPECT_EQ(errors.size(), 1u);  // shown once, not at every retry
@@ -61,7 +61,7 @@ TEST_F(TerminalTest, ListenerRetriesWhileNeitherPortCanBeHad) {
   EXPECT_FALSE(terminal->Server.Active());
   EXPECT_EQ(errors.size(), 1u);
 
-  other.Release();
+  other.Close();
   loop.AdvanceMs(TBridgeTerminal::kRestartMs);
   EXPECT_TRUE(terminal->Server.Active());
   EXPECT_EQ(terminal->Server.Port(), heldPort);
@@ -82,8 +82,8 @@ class TerminalStartTest : public ::testing::Test {
 };
 
 TEST_F(TerminalStartTest, StartUpOnAPortThatCannotBeHadRetries) {
-  const int port = FreePort();
-  TestListener other(port);
+  const int port = FreeTcpPort();
+  TcpListener other(port);
   TBridgeTerminal terminal(loop, config);
   terminal.StartListening(port);
   EXPECT_FALSE(terminal.Server.Active());
@@ -92,11 +92,11 @@ TEST_F(TerminalStartTest, StartUpOnAPortThatCannotBeHadRetries) {
   EXPECT_TRUE(terminal.RestartTimer.Enabled());
   loop.AdvanceMs(TBridgeTerminal::kRestartMs);
   EXPECT_FALSE(terminal.Server.Active());
-  other.Release();
+  other.Close();
   loop.AdvanceMs(TBridgeTerminal::kRestartMs);
   EXPECT_TRUE(terminal.Server.Active());
   EXPECT_EQ(errors.size(), 1u);
-  ConsoleClient client(loop, port);
+  TcpClient client(loop, port);
   EXPECT_EQ(client.ReadThrough("Password:").substr(0, 3), "\xFF\xFE\x01");
 }
 
@@ -114,8 +114,8 @@ TEST_F(TerminalStartTest, StartUpWithABadServicePortTakesTheDefaultPort) {
     EXPECT_EQ(terminal.Server.Port(), ConsoleListener::kDefaultPort);
     if (!terminal.Server.Active()) {
       // Other tests listen on the default port now and then; that is not this rule failing.
-      TestListener probe(ConsoleListener::kDefaultPort);
-      if (probe.Held()) ADD_FAILURE() << text << ": not listening on the default port";
+      TcpListener probe(ConsoleListener::kDefaultPort);
+      if (probe.Ok()) ADD_FAILURE() << text << ": not listening on the default port";
     }
   }
 }

@@ -10,16 +10,16 @@ namespace {
 const std::string kPasswordPrompt = "\n\rPassword:";
 
 TEST_F(TerminalTest, GreetingCarriesTheVersion) {
-  ConsoleClient client(loop, port);
+  TcpClient client(loop, port);
   const std::string expected = std::string("\xFF\xFE\x01", 3) +
                                "  KOV Bridge Version: Ver.: " + std::to_string(kVersionMajor) +
                                "." + std::to_string(kVersionMinor) + "\n\r\n\rPassword:";
-  EXPECT_EQ(client.Expect(expected), expected);
+  EXPECT_EQ(client.ReadExactly(expected.size()), expected);
   EXPECT_EQ(terminal->SessionActive, 1);
   EXPECT_EQ(terminal->LoggedIn, 0);
   EXPECT_EQ(terminal->RemoteAddress, "127.0.0.1");
   EXPECT_TRUE(Logged("connected from 127.0.0.1"));
-  EXPECT_EQ(client.Drain(), "");
+  EXPECT_EQ(client.ReadFor(50), "");
 }
 
 TEST_F(TerminalTest, PasswordEchoedAsStarsAndNeedsCrLf) {
@@ -32,7 +32,7 @@ TEST_F(TerminalTest, PasswordEchoedAsStarsAndNeedsCrLf) {
   EXPECT_EQ(Wrong(*client, "secret \r\n", "****** "), "****** " + kPasswordPrompt);
   EXPECT_EQ(terminal->FailedLogins, 3);
   client->Send("secret\r\n");
-  EXPECT_EQ(client->Expect("******" + kLoginReply), "******" + kLoginReply);
+  EXPECT_EQ(client->ReadExactly(("******" + kLoginReply).size()), "******" + kLoginReply);
   EXPECT_EQ(terminal->LoggedIn, 1);
   EXPECT_TRUE(Logged("login from 127.0.0.1"));
   // In command mode every character is echoed as itself, CR and LF included.
@@ -53,16 +53,17 @@ TEST_F(TerminalTest, PasswordIsCaseSensitiveAndEmptyPasswordMatchesNothing) {
 TEST_F(TerminalTest, BackspaceEditsTheLine) {
   auto client = Greeted();
   client->Send("\b");  // nothing to remove: nothing sent
-  EXPECT_EQ(client->Drain(), "");
+  EXPECT_EQ(client->ReadFor(50), "");
   // At the password prompt too: "secrex" then a backspace and "t".
   client->Send("secrex\bt\r\n");
-  EXPECT_EQ(client->Expect("******\b \b*" + kLoginReply), "******\b \b*" + kLoginReply);
+  EXPECT_EQ(client->ReadExactly(("******\b \b*" + kLoginReply).size()),
+            "******\b \b*" + kLoginReply);
   client->Send("ab\b");
-  EXPECT_EQ(client->Expect("ab\b \b"), "ab\b \b");
+  EXPECT_EQ(client->ReadExactly(5), "ab\b \b");
   EXPECT_EQ(terminal->LineBuffer, "a");
   client->Send("\b\b\b");
-  EXPECT_EQ(client->Expect("\b \b"), "\b \b");
-  EXPECT_EQ(client->Drain(), "");
+  EXPECT_EQ(client->ReadExactly(3), "\b \b");
+  EXPECT_EQ(client->ReadFor(50), "");
   EXPECT_EQ(terminal->LineBuffer, "");
   // DEL is an ordinary character.
   client->Send("\x7F\r\n");
@@ -73,8 +74,8 @@ TEST_F(TerminalTest, BackspaceEditsTheLine) {
 TEST_F(TerminalTest, EmptyLineGivesThePromptAndDropsTheRestOfTheChunk) {
   auto client = LoggedIn();
   client->Send("\r\nHelp\r\n");
-  EXPECT_EQ(client->Expect("\r\nBridge:\\>"), "\r\nBridge:\\>");
-  EXPECT_EQ(client->Drain(), "");
+  EXPECT_EQ(client->ReadExactly(11), "\r\nBridge:\\>");
+  EXPECT_EQ(client->ReadFor(50), "");
   EXPECT_EQ(terminal->LineBuffer, "");
 }
 
@@ -83,7 +84,7 @@ TEST_F(TerminalTest, TwoLinesInOneChunkRunBoth) {
   client->Send("ConfigurationPort 9100\r\nCommPort 2 9002\r\n");
   const std::string expected =
       "ConfigurationPort 9100\r\n OK. \n\rBridge:\\>CommPort 2 9002\r\n OK. \n\rBridge:\\>";
-  EXPECT_EQ(client->Expect(expected), expected);
+  EXPECT_EQ(client->ReadExactly(expected.size()), expected);
   EXPECT_EQ(config.ServicePort, "9100");
   EXPECT_EQ(config.Ports[1].TcpPort, 9002);
 }
@@ -92,13 +93,13 @@ TEST_F(TerminalTest, TwoHundredthCharacterOfALineIsRefused) {
   auto client = LoggedIn();
   const std::string held(199, 'x');
   client->Send(held);
-  EXPECT_EQ(client->Expect(held), held);
+  EXPECT_EQ(client->ReadExactly(held.size()), held);
   EXPECT_EQ(terminal->LineBuffer.size(), 199u);
   client->Send("yz\r\n");
   const std::string expected =
       "\n\rThe name specified is not recognized as command.\n\r\n\rBridge:\\>";
-  EXPECT_EQ(client->Expect(expected), expected);
-  EXPECT_EQ(client->Drain(), "");  // the rest of the chunk went with the line
+  EXPECT_EQ(client->ReadExactly(expected.size()), expected);
+  EXPECT_EQ(client->ReadFor(50), "");  // the rest of the chunk went with the line
   EXPECT_EQ(terminal->LineBuffer, "");
   // 197 characters and CR LF make the longest line that is still taken.
   client->Send(std::string(197, 'h') + "\r\n");
@@ -113,7 +114,7 @@ TEST_F(TerminalTest, OnlyTwoHundredCharactersOfAChunkAreTaken) {
   EXPECT_EQ(Wrong(*client, std::string(150, 'a') + "\r\n" + std::string(98, 'b'),
                   std::string(150, '*'), kPasswordPrompt + std::string(48, '*')),
             expected);
-  EXPECT_EQ(client->Drain(), "");
+  EXPECT_EQ(client->ReadFor(50), "");
   EXPECT_EQ(terminal->LineBuffer, std::string(48, 'b'));
 }
 

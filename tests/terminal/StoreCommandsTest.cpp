@@ -26,7 +26,7 @@ class StoreCommandsTest : public TerminalTest {
   // Enters the password change and types the second line; returns the reply to it.
   std::string ChangePassword(const std::string& words) {
     client->Send("Password\r\n");
-    EXPECT_EQ(client->Expect("Password\r\n" + kRetype), "Password\r\n" + kRetype);
+    EXPECT_EQ(client->ReadExactly(("Password\r\n" + kRetype).size()), "Password\r\n" + kRetype);
     EXPECT_EQ(terminal->PasswordChangeMode, 1);
     client->Send(words + "\r\n");
     const std::string reply = client->ReadThrough("Bridge:\\>");
@@ -34,7 +34,7 @@ class StoreCommandsTest : public TerminalTest {
     EXPECT_EQ(terminal->LineBuffer, "");
     return reply;
   }
-  std::unique_ptr<ConsoleClient> client;
+  std::unique_ptr<TcpClient> client;
 };
 
 // Stars for every character but blanks, as the words are echoed.
@@ -74,7 +74,7 @@ TEST_F(StoreCommandsTest, PasswordLinesThatAreNotTwoWords) {
 TEST_F(StoreCommandsTest, PasswordWordAcceptsAnythingAfterItAndTheNextLoginUsesTheNewOne) {
   const std::string line = "PASSWORD whatever you type\r\n";
   client->Send(line);
-  EXPECT_EQ(client->Expect(line + kRetype), line + kRetype);
+  EXPECT_EQ(client->ReadExactly((line + kRetype).size()), line + kRetype);
   client->Send("n3w n3w\r\n");
   EXPECT_EQ(client->ReadThrough("Bridge:\\>"), "*** ***\n\r" + kOk);
   client->Send("Exit\r\n");
@@ -83,7 +83,7 @@ TEST_F(StoreCommandsTest, PasswordWordAcceptsAnythingAfterItAndTheNextLoginUsesT
   auto next = Greeted();
   EXPECT_EQ(Wrong(*next, "secret\r\n", "******"), "******\n\rPassword:");
   next->Send("n3w\r\n");
-  EXPECT_EQ(next->Expect("***" + kLoginReply), "***" + kLoginReply);
+  EXPECT_EQ(next->ReadExactly(("***" + kLoginReply).size()), "***" + kLoginReply);
 }
 
 TEST_F(StoreCommandsTest, SaveConfigWritesTheFile) {
@@ -100,11 +100,11 @@ TEST(StoreCommandsFileTest, SaveConfigThatCannotWrite) {
   LogSink previous = SetLogSink([](const std::string&) {});
   TConfigFile config("/nonexistent-dir/BridgeConfig.sys");
   config.Password = "pw";
-  const int port = FreePort();
+  const int port = FreeTcpPort();
   {
     TBridgeTerminal terminal(loop, config);
     terminal.StartListening(port);
-    ConsoleClient client(loop, port);
+    TcpClient client(loop, port);
     client.ReadThrough("Password:");
     client.Send("pw\r\n");
     client.ReadThrough("Bridge:\\>");
@@ -208,9 +208,9 @@ TEST_F(StoreCommandsTest, LinesThatAreNoCommand) {
 TEST_F(StoreCommandsTest, NumberWithoutHandler) {
   terminal->ExecuteCommand(19, "", "", "", "");
   const std::string expected = "TermError: No Handle Function for Command !\n\r\n\rBridge:\\>";
-  EXPECT_EQ(client->Expect(expected), expected);
+  EXPECT_EQ(client->ReadExactly(expected.size()), expected);
   terminal->ExecuteCommand(0, "", "", "", "");
-  EXPECT_EQ(client->Expect(expected), expected);
+  EXPECT_EQ(client->ReadExactly(expected.size()), expected);
 }
 
 TEST_F(StoreCommandsTest, Listings) {
