@@ -14,8 +14,8 @@ namespace kov {
 
 Application::Application(EventLoop& loop, SerialLibrary& serial, WindowHooks hooks,
                          std::string configFileName)
-    : TimerStartApp(loop, 100),
-      TimerWinUnvisible(loop, 3000),
+    : TimerStartApp(loop, kStartAppMs),
+      TimerWinUnvisible(loop, kSplashMs),
       loop_(loop),
       serial_(serial),
       hooks_(std::move(hooks)),
@@ -88,11 +88,11 @@ void Application::Close() {
 
 void Application::FormDestroy() {
   ++FormDestroyRuns;
-  // An error in one step is shown and the later steps are skipped; Teardown releases the rest.
-  RunStep([this] {
+  // An error in one step is shown and the later steps are skipped; Teardown does the rest. The
+  // store is not saved: what the console changed since its last SaveConfig is lost.
+  servicesStopped_ = RunStep([this] {
     if (!NoTrayIcon && hooks_.DeleteIcon) hooks_.DeleteIcon();
     StopChannels();
-    ConfigFile.reset();
     StopTerminal();
   });
 }
@@ -107,13 +107,14 @@ void Application::Teardown() {
   // goodbye. The loop turns for that once everything is released, within kDeliveryMs in all.
   TOutputDrain drain(loop_, kDeliveryMs);
   FormDestroy();
-  // What FormDestroy left after an error goes now, in the same order.
-  Bridges.reset();
-  ConfigFile.reset();
-  BridgeTerminal.reset();
-  // The remote link is never destroyed while the program runs; its socket and timer go with the
-  // application, without running any handler.
-  ClientChanel.reset();
+  // What FormDestroy skipped after an error is done now, in the same order.
+  if (!servicesStopped_) {
+    RunStep([this] { StopChannels(); });
+    RunStep([this] { StopTerminal(); });
+  }
+  // The remote link is never stopped while the program runs; its socket and timer go here,
+  // without running any handler.
+  Release();
   loop_.RunUntil([&drain] { return drain.Idle(); }, static_cast<int>(kDeliveryMs));
   Log("stopped");
 }

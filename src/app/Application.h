@@ -6,9 +6,15 @@
 //   Start():   FormCreate (tray-area test, AddIcon, TimerStartApp on), splash shown
 //   +100 ms:   TimerStartAppTimer: ConfigFile created and loaded, StartServices, splash timer on
 //   +3000 ms:  TimerWinUnvisibleTimer: splash hidden
-//   Close():   ends the loop; Teardown() then runs FormDestroy and drops the rest, no handlers,
-//              and turns the loop for at most kDeliveryMs while the closed connections deliver
-//              what was queued for them (TOutputDrain).
+//   Close():   ends the loop; Teardown() then runs FormDestroy (icon deleted, channels closed,
+//              console told goodbye), releases the four objects without running any handler of
+//              theirs, and turns the loop for at most kDeliveryMs while the closed connections
+//              deliver what was queued for them (TOutputDrain).
+//
+// Shutdown stops the services in FormDestroy's order, but releases the objects in the reverse
+// order of what refers to what: the terminal refers to the other three, the remote link to the
+// channel set, the channel set to the store. So no object ever holds a reference to one already
+// gone, whatever a handler run during the shutdown reads.
 //
 // Tests build a whole system in-process with a manual-clock loop and the in-memory serial layer.
 #include <cstdint>
@@ -38,6 +44,8 @@ struct WindowHooks {
 
 class Application {
  public:
+  static constexpr int64_t kStartAppMs = 100;  // TimerStartApp: start-up after the loop starts
+  static constexpr int64_t kSplashMs = 3000;   // TimerWinUnvisible: the splash after start-up
   // How long the shutdown waits at most for closed connections to take their last bytes.
   static constexpr int64_t kDeliveryMs = 1000;
 
@@ -63,19 +71,24 @@ class Application {
   void TimerWinUnvisibleTimer();
   void FormDestroy();
 
-  // Services hooks (Services.cpp).
+  // Services hooks (Services.cpp). StopChannels closes every channel (bridged clients get the
+  // B02 notice); StopTerminal says goodbye to a greeted console and stops listening. Both leave
+  // the objects to Release, and both may run again.
   void StartServices();
   void StopChannels();
   void StopTerminal();
+  // Destroys the four objects, each before what it refers to. Idempotent.
+  void Release();
 
   EventLoop& Loop() { return loop_; }
   SerialLibrary& Serial() { return serial_; }
 
-  // The four long-lived objects; null until start-up has created them.
+  // The four long-lived objects; null until start-up has created them and after Release.
+  // Declared so that each is destroyed before what it refers to, as Release does.
   std::unique_ptr<TConfigFile> ConfigFile;
-  std::unique_ptr<TBridgeTerminal> BridgeTerminal;
   std::unique_ptr<TBridges> Bridges;
   std::unique_ptr<TBridgeClientChanel> ClientChanel;
+  std::unique_ptr<TBridgeTerminal> BridgeTerminal;
 
   Timer TimerStartApp;
   Timer TimerWinUnvisible;
@@ -96,6 +109,7 @@ class Application {
   WindowHooks hooks_;
   std::string configFileName_;
   bool tornDown_ = false;
+  bool servicesStopped_ = false;  // FormDestroy ran all its steps
 };
 
 }  // namespace kov

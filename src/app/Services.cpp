@@ -1,5 +1,5 @@
 // Start-up and shutdown of the services: the configuration terminal, the eight local bridge
-// channels and the remote server link.
+// channels and the remote server link; stopping them, and releasing them with the store.
 #include "app/Application.h"
 #include "bridge/BridgeClientChanel.h"
 #include "bridge/Bridges.h"
@@ -42,8 +42,20 @@ void Application::StartServices() {
   BridgeTerminal->Attach(Bridges.get(), ClientChanel.get());
 }
 
-void Application::StopChannels() { Bridges.reset(); }
+void Application::StopChannels() {
+  if (!Bridges) return;
+  for (int32_t i = 0; i < TBridges::kChannelCount; ++i) Bridges->Channel(i).Close();
+}
 
-void Application::StopTerminal() { BridgeTerminal.reset(); }
+void Application::StopTerminal() {
+  if (BridgeTerminal) BridgeTerminal->Stop();
+}
+
+void Application::Release() {
+  BridgeTerminal.reset();
+  ClientChanel.reset();
+  Bridges.reset();
+  ConfigFile.reset();
+}
 
 }  // namespace kov

@@ -36,7 +36,9 @@ TBridgeTerminal::TBridgeTerminal(EventLoop& loop, TConfigFile& config)
                                 int32_t& code) { ClientError(s, kind, code); };
 }
 
-TBridgeTerminal::~TBridgeTerminal() {
+TBridgeTerminal::~TBridgeTerminal() { Stop(); }
+
+void TBridgeTerminal::Stop() {
   try {
     if (SessionActive == 1) SendToConsole(kTerminatedText);
     StopListening();

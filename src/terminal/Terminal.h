@@ -14,6 +14,7 @@
 //   TBridgeTerminal terminal(loop, config);     // created first at start-up
 //   terminal.StartListening(config.ServicePort);
 //   terminal.Attach(&bridges, &clientChanel);   // once the channels and the link exist
+//   terminal.Stop();                            // goodbye; destroyed before what it refers to
 //
 // Everything runs on the loop thread; no call waits.
 #include <cstdint>
@@ -52,9 +53,9 @@ class TBridgeTerminal {
   static constexpr size_t kMaxLine = ConsoleSession::kMaxLine;
   static constexpr size_t kMaxAddress = ConsoleSession::kMaxAddress;
 
-  // The configuration store must outlive every command; the destructor does not touch it.
+  // The configuration store, and what Attach gives, must outlive the terminal.
   TBridgeTerminal(EventLoop& loop, TConfigFile& config);
-  // Says goodbye to a greeted console, then stops listening.
+  // Stop().
   ~TBridgeTerminal();
   TBridgeTerminal(const TBridgeTerminal&) = delete;
   TBridgeTerminal& operator=(const TBridgeTerminal&) = delete;
@@ -68,6 +69,9 @@ class TBridgeTerminal {
   // kRestartMs.
   void StartListening(int32_t port);
   void StopListening();
+  // The program ends: says goodbye to a greeted console, then stops listening for good (no
+  // restart). An error on the way is logged. Idempotent.
+  void Stop();
 
   // Sends the text to the console; dropped when no console is connected.
   void SendToConsole(const std::string& text);

@@ -1,4 +1,5 @@
-// Start-up and shutdown order of the application object on the manual clock.
+// Start-up and shutdown order of the application object on the manual clock, and the whole
+// system torn down in use.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -6,8 +7,12 @@
 #include <vector>
 
 #include "app/Application.h"
+#include "bridge/BridgeClientChanel.h"
 #include "config/ConfigFile.h"
+#include "terminal/Terminal.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/MemorySerial.h"
+#include "tests/support/TcpClient.h"
 #include "tests/support/TempDir.h"
 
 namespace kov {
@@ -109,6 +114,66 @@ TEST(Startup, BadPortLineLoadsUpToItAndStartupGoesOn) {
   EXPECT_EQ(app.ConfigFile->Ports[3].TcpPort, 8804);
   loop.AdvanceMs(3000);
   EXPECT_FALSE(app.SplashVisible);
+}
+
+// Torn down with a console logged in, a client bridged and the remote link connected: the client
+// gets the B02 notice, then the console its goodbye, each with an orderly close, and the link's
+// server sees its connection end. Every object is released before what it refers to, whatever a
+// handler run on the way reads (the address sanitizer build reports a use after release).
+TEST(Startup, TeardownOfTheWholeSystemInUse) {
+  TempDir dir;
+  const int consolePort = FreeTcpPort();
+  const int com1Port = FreeTcpPort();
+  {
+    TConfigFile config(dir.Path("BridgeConfig.sys"));
+    config.ServicePort = std::to_string(consolePort);
+    config.Ports[0].TcpPort = com1Port;
+    ASSERT_EQ(config.Save(), 0);
+  }
+  LogCapture log;  // quiet
+  EventLoop loop(EventLoop::Clock::Manual);
+  MemorySerial serial(loop);
+  TcpListener server("127.0.0.1", 0);  // the remote bridge server
+  Application app(loop, serial, {}, dir.Path("BridgeConfig.sys"));
+  app.Start();
+  loop.AdvanceMs(100);
+  app.ClientChanel->RemotePort = server.Port();
+
+  const std::string ok = " OK. \n\rBridge:\\>";
+  TcpClient console(loop, consolePort);
+  console.ReadThrough("Password:");
+  console.Send("PZQ\r\n");
+  console.ReadThrough("Bridge:\\>");
+  console.Send("ConnectServer 2 127.0.0.1\r\n");
+  ASSERT_EQ(console.ReadThrough(ok), "ConnectServer 2 127.0.0.1\r\n" + ok);
+  TcpClient link = server.Accept(loop);
+  console.Send("Start 1\r\n");
+  ASSERT_EQ(console.ReadThrough(ok), "Start 1\r\n" + ok);
+  TcpClient client(loop, com1Port);
+  ASSERT_EQ(client.ReadExactly(20), std::string("\nB01S00A3\r\vB01S00A3\r", 20));
+  ASSERT_EQ(app.ClientChanel->Connected, 1);
+
+  // FormDestroy's order: the channels are closed while the console still listens.
+  bool consoleListeningAtChannelClose = false;
+  LogSink previous = SetLogSink([&](const std::string& line) {
+    if (line.find("COM1: bridge closed") == std::string::npos) return;
+    consoleListeningAtChannelClose = app.BridgeTerminal && app.BridgeTerminal->Server.Active();
+  });
+  app.Close();
+  app.Teardown();
+  SetLogSink(previous);
+  EXPECT_TRUE(consoleListeningAtChannelClose);
+  std::string rest;
+  EXPECT_TRUE(client.WaitClosed(5000, &rest));
+  EXPECT_EQ(rest, std::string("\nB02S00A4\r\vB02S00A4\r", 20));
+  EXPECT_FALSE(client.WasReset());
+  rest.clear();
+  EXPECT_TRUE(console.WaitClosed(5000, &rest));
+  EXPECT_EQ(rest, "\n\r\n\rProgram KOV Bridge terminated !");
+  EXPECT_FALSE(console.WasReset());
+  EXPECT_TRUE(link.WaitClosed());
+  EXPECT_EQ(app.BridgeTerminal, nullptr);
+  EXPECT_EQ(app.ConfigFile, nullptr);
 }
 
 }  // namespace
