@@ -36,12 +36,7 @@ class ConsoleLoginTest : public ::testing::Test {
       EXPECT_EQ(console->ReadUntil(kPrompt), "***" + kPrompt) << i;
     }
   }
-  size_t LogCount(const std::string& part) const {
-    const std::string log = bench.program->Stderr();
-    size_t count = 0;
-    for (size_t at = log.find(part); at != std::string::npos; at = log.find(part, at + 1)) ++count;
-    return count;
-  }
+  size_t LogCount(const std::string& part) const { return bench.program->LogCount(part); }
 
   ProgramBench bench;
 };
@@ -56,10 +51,10 @@ TEST_F(ConsoleLoginTest, ReconnectingGuesserIsLockedOutAtTheFourthWrongLine) {
   EXPECT_EQ(last, "***" + kPrompt + kGoodBye);
   // The listener closes right after the console's connection.
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (ProgramBench::IsListening(bench.consolePort) && std::chrono::steady_clock::now() < end) {
+  while (IsListening(bench.consolePort) && std::chrono::steady_clock::now() < end) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_FALSE(ProgramBench::IsListening(bench.consolePort)) << "the console is locked out";
+  EXPECT_FALSE(IsListening(bench.consolePort)) << "the console is locked out";
   EXPECT_EQ(LogCount("wrong password from"), 1u) << bench.program->Stderr();
   EXPECT_EQ(LogCount("locked for 180000 ms after 4 wrong passwords from 127.0.0.1 (4)"), 1u)
       << bench.program->Stderr();

@@ -46,7 +46,7 @@ TEST(Log, AConnectionFloodAgainstARefusedPortGivesAFewLinesAndASummary) {
   ProgramBench bench;
   bench.config.AccAddress = {"10.99.", "None", "None"};  // the loopback address is refused
   ASSERT_TRUE(bench.Start()) << bench.program->Stderr();
-  ASSERT_TRUE(ProgramBench::WaitListening(bench.com1Port));
+  ASSERT_TRUE(WaitListening(bench.com1Port));
 
   const auto start = std::chrono::steady_clock::now();
   constexpr int kFlood = 300;

@@ -1,21 +1,19 @@
 #pragma once
-// The real headless program in a working directory of its own, for end-to-end tests: a
-// pseudo-terminal as COM1 (the other ports name devices that do not exist), a BridgeConfig.sys
-// with free TCP ports and COM1 active, and the console and listener helpers around it.
+// The real headless program in a working directory of its own, for end-to-end tests:
+// pseudo-terminals as serial devices (COM1 by default; the other ports name devices that do not
+// exist), a BridgeConfig.sys with free TCP ports and COM1 active, and the console helpers around
+// it.
 //
-//   ProgramBench bench;
+//   ProgramBench bench;                // or ProgramBench bench({1, 2}): COM1 and COM2 are devices
 //   bench.config.Ports[2].Active = 1;  // optional changes before the start
 //   bench.Start();
 //   TcpClient client(bench.com1Port);  // bridged to bench.com1
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdio>
-#include <fstream>
+#include <array>
+#include <initializer_list>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <thread>
 
 #include "config/ConfigFile.h"
 #include "tests/support/Program.h"
@@ -31,10 +29,17 @@ inline const std::string kConsolePrompt = "Bridge:\\>";
 
 class ProgramBench {
  public:
-  ProgramBench() : config(dir.Path("BridgeConfig.sys")) {
-    std::string ports = "COM1=" + com1.Path() + "\n";
-    for (int n = 2; n <= 8; ++n) {
-      ports += "COM" + std::to_string(n) + "=/nonexistent/kov-tty" + std::to_string(n) + "\n";
+  // devices: the ports (1..8) that pseudo-terminals play; COM1 always is one.
+  explicit ProgramBench(std::initializer_list<int> devices = {1})
+      : config(dir.Path("BridgeConfig.sys")) {
+    for (int n : devices) {
+      if (n > 1) others_[n - 1] = std::make_unique<Pty>();
+    }
+    std::string ports;
+    for (int n = 1; n <= 8; ++n) {
+      const std::string path =
+          n == 1 || others_[n - 1] ? Device(n).Path() : "/nonexistent/kov-tty" + std::to_string(n);
+      ports += "COM" + std::to_string(n) + "=" + path + "\n";
     }
     dir.Write("BridgePorts.conf", ports);
     consolePort = FreeTcpPort();
@@ -64,12 +69,15 @@ class ProgramBench {
            client.ReadExactly(kNoticeB01.size()) == kNoticeB01;
   }
 
-  // Connects a console and logs in with the default password; true at the first prompt.
-  bool Login(TcpClient& console) {
+  // Connects a console and logs in with the default password; true at the first prompt. What
+  // came up to it goes to *greeting when given.
+  bool Login(TcpClient& console, std::string* greeting = nullptr) {
     if (!console.Connect(consolePort)) return false;
-    console.ReadUntil("Password:");
+    std::string got = console.ReadUntil("Password:");
     console.Send("PZQ\r\n");
-    return console.ReadUntil(kConsolePrompt).find(kConsolePrompt) != std::string::npos;
+    got += console.ReadUntil(kConsolePrompt);
+    if (greeting) *greeting = got;
+    return got.find(kConsolePrompt) != std::string::npos;
   }
 
   // Sends a command line; returns the reply up to the next prompt.
@@ -78,31 +86,8 @@ class ProgramBench {
     return console.ReadUntil(kConsolePrompt);
   }
 
-  // Waits until something listens on the port, without connecting to it (a probe connection
-  // would be taken on as a client).
-  static bool WaitListening(int port, int timeoutMs = 10000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-      if (IsListening(port)) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
-
-  static bool IsListening(int port) {
-    std::ifstream in("/proc/net/tcp");
-    std::string line;
-    std::getline(in, line);
-    char want[8];
-    std::snprintf(want, sizeof want, ":%04X", port);
-    while (std::getline(in, line)) {
-      std::istringstream fields(line);
-      std::string slot, local, remote, state;
-      fields >> slot >> local >> remote >> state;
-      if (state == "0A" && local.size() > 5 && local.substr(local.size() - 5) == want) return true;
-    }
-    return false;
-  }
+  // The pseudo-terminal that plays COMn's device.
+  Pty& Device(int n) { return n == 1 ? com1 : *others_[n - 1]; }
 
   TempDir dir;
   Pty com1;
@@ -110,6 +95,9 @@ class ProgramBench {
   int com1Port = 0;
   TConfigFile config;
   std::unique_ptr<Program> program;
+
+ private:
+  std::array<std::unique_ptr<Pty>, 8> others_;  // the devices after COM1 that were asked for
 };
 
 }  // namespace kov

@@ -1,6 +1,6 @@
 // The real headless program and the signals it may be sent: the ones that ask for nothing are
-// logged and leave it bridging; the closing ones shut it down in order, and a bridged client
-// gets what was already taken from its serial port, then the B02 notice.
+// logged and leave it bridging; the closing ones shut it down in order: a bridged client gets
+// what was already taken from its serial port, then the B02 notice, a console its goodbye.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -22,6 +22,8 @@ TEST(Signals, IgnoredOnesLeaveTheProgramBridgingAndSighupClosesItInOrder) {
   ASSERT_TRUE(bench.Start()) << bench.program->Stderr();
   TcpClient client;
   ASSERT_TRUE(bench.Bridge(client));
+  TcpClient console;
+  ASSERT_TRUE(bench.Login(console));
 
   for (int signo : {SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE}) bench.program->Signal(signo);
   for (const char* name : {"SIGUSR1", "SIGUSR2", "SIGALRM"}) {
@@ -40,6 +42,9 @@ TEST(Signals, IgnoredOnesLeaveTheProgramBridgingAndSighupClosesItInOrder) {
   std::string rest;
   EXPECT_TRUE(client.WaitClosed(5000, &rest));
   EXPECT_EQ(rest, kNoticeB02);
+  std::string goodbye;
+  EXPECT_TRUE(console.WaitClosed(5000, &goodbye));
+  EXPECT_EQ(goodbye, "\n\r\n\rProgram KOV Bridge terminated !");
   EXPECT_EQ(bench.program->Wait(), 0) << bench.program->Stderr();
   const std::string log = bench.program->Stderr();
   EXPECT_NE(log.find("closing on SIGHUP"), std::string::npos) << log;

@@ -1,7 +1,5 @@
 // The core loop running inside Qt's: timers, descriptors, re-entry and errors under a box.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,35 +12,10 @@
 #include "gui/Dialogs.h"
 #include "gui/QtLoopDriver.h"
 #include "tests/gui/GuiTestSupport.h"
+#include "tests/support/TcpClient.h"
 
 namespace kov {
 namespace {
-
-// A listening TCP socket on 127.0.0.1 and a client that connects to it on request.
-struct LoopbackPair {
-  int listener = -1;
-  int client = -1;
-  sockaddr_in addr{};
-  explicit LoopbackPair(bool connectNow = true) {
-    listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), len), 0);
-    EXPECT_EQ(listen(listener, 4), 0);
-    EXPECT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-    if (connectNow) Connect();
-  }
-  // Completes at once against the listener's backlog.
-  void Connect() {
-    client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    EXPECT_EQ(connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  }
-  ~LoopbackPair() {
-    if (client >= 0) close(client);
-    close(listener);
-  }
-};
 
 TEST(QtLoopDriver, DeliversCoreTimersAndArmsOnlyForEnabledOnes) {
   EventLoop loop;
@@ -76,13 +49,14 @@ TEST(QtLoopDriver, TimerEnabledFromQtCodeOutsideAStepStillFires) {
 TEST(QtLoopDriver, DeliversDescriptorEventsAndPostedTasks) {
   EventLoop loop;
   QtLoopDriver driver(loop);
-  LoopbackPair pair;
+  TcpListener listener("127.0.0.1", 0);
+  TcpClient client(listener.Port());  // completes at once against the listener's backlog
   int accepted = -1;
   std::string received;
   bool posted = false;
   std::unique_ptr<FdWatch> peer;
-  FdWatch listen(loop, pair.listener, [&](uint32_t) {
-    accepted = accept4(pair.listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  FdWatch listen(loop, listener.Fd(), [&](uint32_t) {
+    accepted = accept4(listener.Fd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (accepted < 0) return;
     peer = std::make_unique<FdWatch>(loop, accepted, [&](uint32_t) {
       char buf[64];
@@ -94,7 +68,7 @@ TEST(QtLoopDriver, DeliversDescriptorEventsAndPostedTasks) {
   });
   driver.Call([&] { listen.SetRead(true); });
   EXPECT_TRUE(ProcessUntil([&] { return accepted >= 0; }));
-  ASSERT_EQ(write(pair.client, "ping", 4), 4);
+  ASSERT_TRUE(client.Send("ping"));
   EXPECT_TRUE(ProcessUntil([&] { return received == "ping"; }));
   EXPECT_TRUE(posted);
   peer.reset();
@@ -104,13 +78,14 @@ TEST(QtLoopDriver, DeliversDescriptorEventsAndPostedTasks) {
 TEST(QtLoopDriver, NestedQtLoopInsideAHandlerNeitherReentersNorSpins) {
   EventLoop loop;
   QtLoopDriver driver(loop);
-  LoopbackPair pair(false);
+  TcpListener listener("127.0.0.1", 0);
+  TcpClient client;
   bool nested = false;
   bool acceptedInsideNested = false;
   int accepted = -1;
-  FdWatch listen(loop, pair.listener, [&](uint32_t) {
+  FdWatch listen(loop, listener.Fd(), [&](uint32_t) {
     acceptedInsideNested = nested;
-    accepted = accept4(pair.listener, nullptr, nullptr, SOCK_CLOEXEC);
+    accepted = accept4(listener.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
   });
   listen.SetRead(true);
   int stepsInside = 0;
@@ -121,7 +96,7 @@ TEST(QtLoopDriver, NestedQtLoopInsideAHandlerNeitherReentersNorSpins) {
     nested = true;
     int stepsAtEntry = driver.StepCount();
     QEventLoop inner;
-    QTimer::singleShot(10, &inner, [&] { pair.Connect(); });
+    QTimer::singleShot(10, &inner, [&] { client.Connect(listener.Port()); });
     QTimer::singleShot(100, &inner, &QEventLoop::quit);
     inner.exec();
     stepsInside = driver.StepCount() - stepsAtEntry;

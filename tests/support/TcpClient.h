@@ -275,6 +275,7 @@ class TcpListener {
 
   bool Ok() const { return ok_; }
   int Port() const { return port_; }
+  int Fd() const { return fd_; }
   void Close() {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
