@@ -18,18 +18,20 @@ struct Indicator {
   bool KeepCaption = false;
 };
 
+constexpr int kStatusPortCount = 8;
+
 // The state the indicators are computed from, read afresh at every refresh.
 struct StatusInputs {
-  std::array<uint8_t, 8> Active{};            // PortSettings Active of COM1..COM8
-  std::array<int32_t, 8> TcpPort{};           // PortSettings TcpPort of COM1..COM8
-  std::array<uint8_t, 8> ChannelConnected{};  // Connected of the eight local channels
-  uint8_t SessionActive = 0;                  // a console holds a session
-  uint8_t LinkConnected = 0;                  // the remote link counts as connected
-  int32_t LinkPortIndex = 0;                  // serial port (0..7) of the remote link
+  // Of COM1..COM8: PortSettings Active and TcpPort, Connected of the local channel.
+  std::array<uint8_t, kStatusPortCount> Active{};
+  std::array<int32_t, kStatusPortCount> TcpPort{};
+  std::array<uint8_t, kStatusPortCount> ChannelConnected{};
+  uint8_t SessionActive = 0;  // a console holds a session
+  uint8_t LinkConnected = 0;  // the remote link counts as connected
+  int32_t LinkPortIndex = 0;  // serial port (0..7) of the remote link
 };
 
-constexpr int kStatusPortCount = 8;
-constexpr int kIndicatorCount = 17;
+constexpr int kIndicatorCount = 2 * kStatusPortCount + 1;
 // Positions in the result: local 0..7, remote 8..15, configuration 16.
 constexpr int LocalIndicator(int port) { return port; }
 constexpr int RemoteIndicator(int port) { return kStatusPortCount + port; }

@@ -158,8 +158,7 @@ void TClientWinSocket::LookupDone(const THostLookup::Result& result) {
 
 void TClientWinSocket::StartConnect(uint32_t address) {
   const int32_t port = client_->port_;
-  // A port number outside 0..65535 is refused rather than cut to 16 bits.
-  if (port < 0 || port > 65535) {
+  if (port < 0 || port > kMaxTcpPort) {
     CloseSocket();
     throw SystemSocketError(EINVAL, "connect");
   }

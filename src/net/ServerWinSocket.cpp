@@ -55,8 +55,7 @@ void TServerWinSocket::Listen(int32_t port) {
     close(fd);
     return SystemSocketError(err, api);
   };
-  // A port number outside 0..65535 is refused rather than cut to 16 bits.
-  if (port < 0 || port > 65535) throw fail(EINVAL, "bind");
+  if (port < 0 || port > kMaxTcpPort) throw fail(EINVAL, "bind");
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_ANY);

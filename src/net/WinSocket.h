@@ -28,6 +28,9 @@
 
 namespace kov {
 
+// The highest TCP port number. A port outside 0..kMaxTcpPort is refused, not cut to 16 bits.
+inline constexpr int32_t kMaxTcpPort = 65535;
+
 class TCustomWinSocket : public std::enable_shared_from_this<TCustomWinSocket> {
  public:
   // A connection whose queued output would grow beyond this is closed as a failed send.

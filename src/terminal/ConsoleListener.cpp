@@ -10,7 +10,7 @@ namespace kov {
 
 namespace {
 
-bool UsablePort(int32_t port) { return port >= 1 && port <= 65535; }
+bool UsablePort(int32_t port) { return port >= 1 && port <= kMaxTcpPort; }
 
 }  // namespace
 

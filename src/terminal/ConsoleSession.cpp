@@ -4,6 +4,7 @@
 #include "config/ResultCodes.h"
 #include "config/StringHandle.h"
 #include "event/Log.h"
+#include "net/TelnetCodes.h"
 #include "terminal/CommandTable.h"
 #include "terminal/Listings.h"
 #include "terminal/LoginGuard.h"
@@ -39,7 +40,8 @@ void ConsoleSession::Begin() {
   waiting_.clear();
   telnet_.Reset();
   ++session_;
-  console_.Send(std::string("\xFF\xFE\x01", 3));
+  console_.Send({static_cast<char>(telnet::kIac), static_cast<char>(telnet::kDont),
+                 static_cast<char>(telnet::kEcho)});
   console_.Send(GreetingText());
 }
 

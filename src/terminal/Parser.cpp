@@ -1,6 +1,7 @@
 #include "terminal/Parser.h"
 
 #include <array>
+#include <iterator>
 
 #include "config/StringHandle.h"
 
@@ -56,7 +57,7 @@ bool SplitParameters(const std::string& line, CommandLine& out) {
     if (i == n) return true;
     if (line[i - 1] == kBlank) break;
   }
-  for (size_t j = 0; j < 4; ++j) {
+  for (size_t j = 0; j < std::size(params); ++j) {
     while (true) {
       if (i >= n) return true;
       ++i;
@@ -64,7 +65,7 @@ bool SplitParameters(const std::string& line, CommandLine& out) {
       if (c != kBlank) AppendLimited(*params[j], c);
       if (i == n) return true;
       if (c == kBlank) {
-        if (j == 3) return false;  // a fifth separator before the end of the line
+        if (j + 1 == std::size(params)) return false;  // a fifth separator before the end
         break;
       }
     }
