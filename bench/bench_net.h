@@ -1,6 +1,6 @@
 #pragma once
-// Loopback TCP for the harness: free ports, client connections, reads and writes with a
-// deadline.
+// Loopback TCP for the harness on plain descriptors, which the byte flows share: client
+// connections, reads and writes with a deadline. Free ports come from the test support.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -14,24 +14,11 @@
 #include <string>
 
 #include "bench_proc.h"
+#include "tests/support/TcpClient.h"
 
 namespace kov::bench {
 
-// A TCP port nobody listens on just now, chosen by the kernel.
-inline int FreeTcpPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_ANY);
-  socklen_t len = sizeof addr;
-  int port = -1;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-    port = ntohs(addr.sin_port);
-  }
-  close(fd);
-  return port;
-}
+using kov::FreeTcpPort;
 
 inline void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
 
@@ -51,16 +38,6 @@ inline int Connect(int port, std::string& error) {
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   SetNonBlocking(fd);
   return fd;
-}
-
-// Connects, retrying while the port refuses (a listener that is about to reopen).
-inline int ConnectRetry(int port, int timeoutMs, std::string& error) {
-  const int64_t deadline = NowNs() + int64_t{timeoutMs} * 1000000;
-  for (;;) {
-    const int fd = Connect(port, error);
-    if (fd >= 0 || NowNs() > deadline) return fd;
-    SleepMs(100);
-  }
 }
 
 // Closes with a reset instead of the orderly close: the peer's next send fails.

@@ -6,11 +6,7 @@
 // plain blocking calls, and check every byte. The CPU time reported is the loop thread's own.
 //
 //   channel_bench [megabytes per direction, default 64] [round trips, default 5000]
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <pty.h>
-#include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -31,6 +27,7 @@
 #include "config/ConfigFile.h"
 #include "event/EventLoop.h"
 #include "event/Log.h"
+#include "tests/support/TcpClient.h"
 
 namespace {
 
@@ -107,29 +104,6 @@ void ReadExactly(int fd, char* out, size_t n) {
   }
 }
 
-int FreeTcpPort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) Fail("no free TCP port");
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
-}
-
-int ConnectClient(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) Fail("cannot connect");
-  int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  return fd;
-}
-
 // Runs the loop on this thread until the work on the helper threads has finished; returns the
 // wall time and the loop thread's CPU time it took.
 struct Span {
@@ -182,10 +156,12 @@ int main(int argc, char** argv) {
   kov::TermiosSerial serial(loop, paths);
   kov::TConfigFile config("/nonexistent/BridgeConfig.sys");
   kov::TBridgeChanel channel(loop, serial, config, 0);
-  const int port = FreeTcpPort();
+  const int port = kov::FreeTcpPort();
   if (channel.Open(9, 0, port) < 0) Fail("the channel does not open");
 
-  const int client = ConnectClient(port);
+  kov::TcpClient tcp(port);
+  if (!tcp.Connected()) Fail("cannot connect");
+  const int client = tcp.Fd();
   char notice[kov::kNoticeSize];
   RunWhile(loop, {[&] { ReadExactly(client, notice, sizeof notice); }});
   if (std::memcmp(notice, kov::kNoticeB01, sizeof notice) != 0) Fail("no take-on notice");
@@ -239,7 +215,7 @@ int main(int argc, char** argv) {
   std::printf("  counters: CountTx %d, CountRx %d (running period)\n", channel.CountTx,
               channel.CountRx);
 
-  close(client);
+  tcp.Close();
   channel.Close();
   close(master);
   close(slave);

@@ -93,12 +93,13 @@ void ConsoleLoop(SharedConsole& console, int everySeconds, const std::atomic<boo
             return false;
           }
           if (second) {
-            const int fd = Connect(console.Port(), e);
-            if (fd < 0) return false;
-            bool closed = false;
-            const std::string got = ReadToEnd(fd, 5000, closed);
-            close(fd);
-            if (!closed || got != kSecondConsole) {
+            TcpClient other;
+            if (!other.Connect(console.Port())) {
+              e = "second console: cannot connect";
+              return false;
+            }
+            std::string got;
+            if (!other.WaitClosed(5000, &got) || got != kSecondConsole) {
               e = "second console: \"" + Printable(got) + "\"";
               return false;
             }
