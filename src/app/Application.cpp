@@ -1,7 +1,5 @@
 #include "app/Application.h"
 
-#include <exception>
-
 #include "bridge/BridgeClientChanel.h"
 #include "bridge/Bridges.h"
 #include "config/ConfigFile.h"
@@ -26,17 +24,7 @@ Application::Application(EventLoop& loop, SerialLibrary& serial, WindowHooks hoo
 
 Application::~Application() { Teardown(); }
 
-bool Application::RunStep(const std::function<void()>& step) {
-  try {
-    step();
-    return true;
-  } catch (const std::exception& ex) {
-    loop_.ReportError(ex.what());
-  } catch (...) {
-    loop_.ReportError("Unknown error");
-  }
-  return false;
-}
+bool Application::RunStep(const std::function<void()>& step) { return loop_.Guarded(step); }
 
 void Application::Start() {
   FormCreate();

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 
 #include "event/Log.h"
@@ -241,28 +242,27 @@ void EventLoop::RunPosted() {
   while (!posted_.empty()) {
     auto task = std::move(posted_.front());
     posted_.pop_front();
-    ++depth_;
-    try {
-      task();
-    } catch (const std::exception& ex) {
-      ReportError(ex.what());
-    } catch (...) {
-      ReportError("Unknown error");
-    }
-    --depth_;
+    Guarded(task);
   }
 }
 
-void EventLoop::Dispatch(const std::function<void()>& fn) {
+bool EventLoop::Guarded(const std::function<void()>& fn) {
   ++depth_;
+  bool returned = false;
   try {
     fn();
+    returned = true;
   } catch (const std::exception& ex) {
     ReportError(ex.what());
   } catch (...) {
     ReportError("Unknown error");
   }
   --depth_;
+  return returned;
+}
+
+void EventLoop::Dispatch(const std::function<void()>& fn) {
+  Guarded(fn);
   if (depth_ == 0) RunPosted();
 }
 
@@ -292,7 +292,7 @@ void EventLoop::DispatchFd(uint64_t id, uint32_t events) {
 
 void EventLoop::PollFds(int timeoutMs) {
   epoll_event events[64];
-  int n = epoll_wait(epfd_, events, 64, timeoutMs);
+  int n = epoll_wait(epfd_, events, static_cast<int>(std::size(events)), timeoutMs);
   if (n < 0) {
     if (errno == EINTR) return;
     throw std::runtime_error(std::string("epoll_wait: ") + std::strerror(errno));

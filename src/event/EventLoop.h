@@ -154,6 +154,9 @@ class EventLoop {
 
   // Runs fn as a top-level handler: exceptions go to the error handler, posted tasks run after.
   void Dispatch(const std::function<void()>& fn);
+  // Runs fn as part of the handler that runs now: an exception that escapes it goes to the error
+  // handler. Returns whether fn returned normally.
+  bool Guarded(const std::function<void()>& fn);
 
  private:
   friend class FdWatch;

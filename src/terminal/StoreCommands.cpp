@@ -10,6 +10,20 @@
 
 namespace kov::commands {
 
+namespace {
+
+// Stores value in one field of the settings of port P1; answers bad parameters instead when the
+// value is not valid or P1 names no port.
+void SetPortField(const CommandContext& c, const std::string& P1, bool valid, int32_t value,
+                  int32_t PortSettings::*field) {
+  int32_t index = 0;
+  if (!valid || !SerialPortIndex(P1, index)) return c.Report(kErrBadParams);
+  c.Config.Ports[static_cast<size_t>(index)].*field = value;
+  c.Send(kOkReply);
+}
+
+}  // namespace
+
 void ChangePassword(const CommandContext& c, const std::string& first, const std::string& second) {
   if (first.empty() || first != second) {
     c.Send(std::string("\n\r Passwords do not match.\n\r") + kPrompt);
@@ -33,30 +47,20 @@ void ConfigurationPort(const CommandContext& c, const std::string& P1, const std
 }
 
 void CommPort(const CommandContext& c, const std::string& P1, const std::string& P2) {
-  int32_t index = 0;
   int32_t tcpPort = 0;
-  if (!StrToInt32(P2, tcpPort) || !SerialPortIndex(P1, index)) return c.Report(kErrBadParams);
-  c.Config.Ports[static_cast<size_t>(index)].TcpPort = tcpPort;
-  c.Send(kOkReply);
+  const bool valid = StrToInt32(P2, tcpPort);
+  SetPortField(c, P1, valid, tcpPort, &PortSettings::TcpPort);
 }
 
 void Baud(const CommandContext& c, const std::string& P1, const std::string& P2) {
-  int32_t index = 0;
   int32_t rate = 0;
-  if (!StrToInt32(P2, rate) || !SerialPortIndex(P1, index)) return c.Report(kErrBadParams);
   const int32_t speed = SpeedIndexOf(P2);
-  if (speed < 0) return c.Report(kErrBadParams);
-  c.Config.Ports[static_cast<size_t>(index)].SpeedIndex = speed;
-  c.Send(kOkReply);
+  SetPortField(c, P1, StrToInt32(P2, rate) && speed >= 0, speed, &PortSettings::SpeedIndex);
 }
 
 void Parity(const CommandContext& c, const std::string& P1, const std::string& P2) {
-  int32_t index = 0;
-  if (!SerialPortIndex(P1, index)) return c.Report(kErrBadParams);
   const int32_t parity = ParityIndexOf(P2);
-  if (parity < 0) return c.Report(kErrBadParams);
-  c.Config.Ports[static_cast<size_t>(index)].ParityIndex = parity;
-  c.Send(kOkReply);
+  SetPortField(c, P1, parity >= 0, parity, &PortSettings::ParityIndex);
 }
 
 // An empty address would refuse every later connection, this console's included.

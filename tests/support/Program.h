@@ -62,31 +62,21 @@ class Program {
   // Waits up to timeoutMs for the program to end; returns its exit status, or -1 on timeout,
   // or 128 + signal number when a signal ended it.
   int Wait(int timeoutMs = 10000) {
-    if (exited_) return status_;
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-      int st = 0;
-      pid_t r = waitpid(pid_, &st, WNOHANG);
-      if (r == pid_) {
-        exited_ = true;
-        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        return status_;
-      }
+    while (Running()) {
+      if (std::chrono::steady_clock::now() >= end) return -1;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return -1;
+    return status_;
   }
 
   bool Running() {
     if (exited_) return false;
     int st = 0;
-    pid_t r = waitpid(pid_, &st, WNOHANG);
-    if (r == pid_) {
-      exited_ = true;
-      status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-      return false;
-    }
-    return true;
+    if (waitpid(pid_, &st, WNOHANG) != pid_) return true;
+    exited_ = true;
+    status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return false;
   }
 
   std::string Stderr() const { return ReadFile(workdir_ + "/stderr.log"); }
