@@ -10,6 +10,7 @@
 #include "bridge/BridgeClientChanel.h"
 #include "config/ConfigFile.h"
 #include "terminal/Terminal.h"
+#include "tests/support/ActivePortDir.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/MemorySerial.h"
 #include "tests/support/TcpClient.h"
@@ -121,26 +122,19 @@ TEST(Startup, BadPortLineLoadsUpToItAndStartupGoesOn) {
 // server sees its connection end. Every object is released before what it refers to, whatever a
 // handler run on the way reads (the address sanitizer build reports a use after release).
 TEST(Startup, TeardownOfTheWholeSystemInUse) {
-  TempDir dir;
-  const int consolePort = FreeTcpPort();
-  const int com1Port = FreeTcpPort();
-  {
-    TConfigFile config(dir.Path("BridgeConfig.sys"));
-    config.ServicePort = std::to_string(consolePort);
-    config.Ports[0].TcpPort = com1Port;
-    ASSERT_EQ(config.Save(), 0);
-  }
+  ActivePortDir work;  // COM1 active; the in-memory serial layer plays its device
+  ASSERT_TRUE(work.saved);
   LogCapture log;  // quiet
   EventLoop loop(EventLoop::Clock::Manual);
   MemorySerial serial(loop);
   TcpListener server("127.0.0.1", 0);  // the remote bridge server
-  Application app(loop, serial, {}, dir.Path("BridgeConfig.sys"));
+  Application app(loop, serial, {}, work.dir.Path("BridgeConfig.sys"));
   app.Start();
   loop.AdvanceMs(100);
   app.ClientChanel->RemotePort = server.Port();
 
   const std::string ok = " OK. \n\rBridge:\\>";
-  TcpClient console(loop, consolePort);
+  TcpClient console(loop, work.consolePort);
   console.ReadThrough("Password:");
   console.Send("PZQ\r\n");
   console.ReadThrough("Bridge:\\>");
@@ -149,7 +143,7 @@ TEST(Startup, TeardownOfTheWholeSystemInUse) {
   TcpClient link = server.Accept(loop);
   console.Send("Start 1\r\n");
   ASSERT_EQ(console.ReadThrough(ok), "Start 1\r\n" + ok);
-  TcpClient client(loop, com1Port);
+  TcpClient client(loop, work.com1Port);
   ASSERT_EQ(client.ReadExactly(20), std::string("\nB01S00A3\r\vB01S00A3\r", 20));
   ASSERT_EQ(app.ClientChanel->Connected, 1);
 
