@@ -225,7 +225,7 @@ TEST_F(SaveTest, ReadOnlyFileIsRefusedAndUntouched) {
     ASSERT_NE(nobody, nullptr);
     uid = nobody->pw_uid;
     gid = nobody->pw_gid;
-    ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);  // the child could create files here
+    ASSERT_EQ(chmod(dir.Root().c_str(), 0777), 0);  // the child could create files here
   }
   const int status = InChild([&] {
     if (geteuid() == 0 && (setgid(gid) != 0 || setuid(uid) != 0)) return 40;

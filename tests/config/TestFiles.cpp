@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <climits>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -15,23 +13,14 @@ void TempDirTest::SetUp() {
   char cwd[PATH_MAX];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
   oldCwd_ = cwd;
-  char pattern[] = "/tmp/kov-config-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  dir_ = pattern;
-  ASSERT_EQ(chdir(dir_.c_str()), 0);
+  ASSERT_EQ(chdir(dir.Root().c_str()), 0);
 }
 
 void TempDirTest::TearDown() {
   if (!oldCwd_.empty()) {
     EXPECT_EQ(chdir(oldCwd_.c_str()), 0);
   }
-  if (!dir_.empty()) {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
 }
-
-std::string TempDirTest::Path(const std::string& name) const { return dir_ + "/" + name; }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -1,10 +1,13 @@
 #pragma once
-// Helpers for the configuration tests: a fresh temporary directory per test (also the working
-// directory, so the default relative file name lands there) and whole-file reads and writes.
+// Helpers for the configuration tests: the test support's temporary directory as the working
+// directory of each test (so the default relative file name lands there) and whole-file reads
+// and writes.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "tests/support/TempDir.h"
 
 namespace kov::test {
 
@@ -14,9 +17,9 @@ class TempDirTest : public ::testing::Test {
   void TearDown() override;
 
   // Absolute path of name inside the temporary directory.
-  std::string Path(const std::string& name) const;
+  std::string Path(const std::string& name) const { return dir.Path(name); }
 
-  std::string dir_;
+  TempDir dir;
 
  private:
   std::string oldCwd_;
