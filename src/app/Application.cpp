@@ -1,3 +1,5 @@
+// The application object: start-up steps, the splash, and the shutdown that stops the services
+// in FormDestroy's order, releases them and lets closed connections take their last bytes.
 #include "app/Application.h"
 
 #include "bridge/BridgeClientChanel.h"

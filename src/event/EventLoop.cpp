@@ -1,3 +1,5 @@
+// The event loop: descriptor watches and timers registered by id, the timer heap, posted tasks,
+// signals, guarded handler runs and the error box's text rule.
 #include "event/EventLoop.h"
 
 #include <signal.h>

@@ -1,3 +1,5 @@
+// The client socket component and its connection: name lookup, connecting, the connection's
+// events, and the properties that cannot change while connected.
 #include "net/ClientSocket.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,5 @@
+// A server's listening endpoint: listening, accepting (paused and retried while descriptors run
+// out), its list of connections and their deferred removal.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>

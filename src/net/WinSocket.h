@@ -18,6 +18,8 @@
 // Connection objects are owned through shared_ptr: every operation that can run handlers keeps
 // its own object alive until it returns, and an owner that goes away only detaches its objects
 // (closing their sockets, no events), so no running frame is ever left with a freed object.
+//
+// kMaxTcpPort bounds the port numbers every socket component takes.
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -1,3 +1,5 @@
+// The console's listener: listening on the service port, the restart after a pause, and the
+// fallbacks for a port that is no number or cannot be had.
 #include "terminal/ConsoleListener.h"
 
 #include <exception>

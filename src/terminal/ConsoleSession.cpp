@@ -1,3 +1,5 @@
+// One console session: the greeting, echo and line editing, the password login with its paused
+// answers, and complete lines handed to the command table.
 #include "terminal/ConsoleSession.h"
 
 #include "config/ConfigFile.h"

@@ -1,3 +1,4 @@
+// The command line parser: the command words, the split into parameters, and command names.
 #include "terminal/Parser.h"
 
 #include <array>

@@ -1,3 +1,5 @@
+// The console commands on the configuration store: password, files, ports and their settings,
+// accepted addresses and the listings.
 #include "terminal/StoreCommands.h"
 
 #include "config/ConfigFile.h"

@@ -1,3 +1,5 @@
+// The configuration terminal: the listener's connection events, one console at a time, the idle
+// timeout, and the goodbye when the program ends.
 #include "terminal/Terminal.h"
 
 #include <exception>

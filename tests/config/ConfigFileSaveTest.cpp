@@ -1,3 +1,5 @@
+// Saving BridgeConfig.sys: the lines written, values that round-trip, the file's mode, and the
+// saves that are refused or fail, which leave the old file as it was.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>

@@ -1,3 +1,5 @@
+// The configuration tests' helpers: the working directory per test and whole-file reads and
+// writes.
 #include "TestFiles.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,5 @@
+// The client socket component against a listener of the test: connecting by address and by
+// name, failures, property rules, the write event, and destruction inside every event.
 #include <gtest/gtest.h>
 
 #include <memory>

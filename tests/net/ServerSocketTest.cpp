@@ -1,3 +1,5 @@
+// The server socket component against clients of the test: accepting, closing by handle, reads,
+// errors, nested closes, and destruction inside every event.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
