@@ -27,11 +27,12 @@ class TcpClient {
     client.fd_ = fd;
     return client;
   }
-  TcpClient(TcpClient&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  TcpClient(TcpClient&& other) noexcept : fd_(std::exchange(other.fd_, -1)), reset_(other.reset_) {}
   TcpClient& operator=(TcpClient&& other) noexcept {
     if (this != &other) {
       Close();
       fd_ = std::exchange(other.fd_, -1);
+      reset_ = other.reset_;
     }
     return *this;
   }
@@ -39,9 +40,19 @@ class TcpClient {
   TcpClient(const TcpClient&) = delete;
   TcpClient& operator=(const TcpClient&) = delete;
 
-  bool Connect(int port) {
+  // from: the local address to connect from (any 127.x.y.z works on the loopback network).
+  bool Connect(int port, const char* from = nullptr) {
     Close();
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (from != nullptr) {
+      sockaddr_in local{};
+      local.sin_family = AF_INET;
+      inet_pton(AF_INET, from, &local.sin_addr);
+      if (bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        Close();
+        return false;
+      }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
@@ -97,8 +108,8 @@ class TcpClient {
     return got;
   }
 
-  // True when the peer has closed the connection (end of stream) within the time given; bytes
-  // that arrive first are appended to *before when given.
+  // True when the peer has closed the connection (end of stream, or a reset: Reset() tells
+  // which) within the time given; bytes that arrive first are appended to *before when given.
   bool WaitClosed(int timeoutMs = 5000, std::string* before = nullptr) {
     auto end = Deadline(timeoutMs);
     std::string got;
@@ -110,6 +121,7 @@ class TcpClient {
       char buf[4096];
       ssize_t n = recv(fd_, buf, sizeof buf, 0);
       if (n <= 0) {
+        reset_ = n < 0;
         if (before) *before += got;
         return true;
       }
@@ -119,9 +131,13 @@ class TcpClient {
     return false;
   }
 
+  // Whether the close WaitClosed saw was a reset rather than an orderly end of the stream.
+  bool Reset() const { return reset_; }
+
   void Close() {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
+    reset_ = false;
   }
 
  private:
@@ -144,6 +160,7 @@ class TcpClient {
   }
 
   int fd_ = -1;
+  bool reset_ = false;
 };
 
 // A listening socket on one local address, for a test that plays a server the program calls.
