@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include "ChannelFixture.h"
+#include "net/OutputDrain.h"
 
 namespace kov::chantest {
 namespace {
@@ -120,6 +121,56 @@ TEST_F(ChannelLine, KeepaliveOfTheBridgedConnection) {
   Open();
   auto unwatched = Bridge();
   EXPECT_EQ(Option(SOL_SOCKET, SO_KEEPALIVE), 0) << "keepalive=0 turns it off";
+}
+
+TEST_F(ChannelLine, QuietPortClosesWithoutTextWhenTheDeviceGoesAwayAndOnTheNextOpen) {
+  PortOptions options;
+  options.notices = false;
+  SetOptions(options);
+  Open();
+  auto client = Connect();
+  ASSERT_TRUE(loop.RunUntil([&] { return channel->Connected == 1; }));
+  serial.Feed(0, "tail");
+  EXPECT_EQ(client->ReadExactly(loop, 4), "tail") << "no B01 before the device's bytes";
+  serial.Unplug(0);
+  EXPECT_EQ(client->ReadUntilClosed(loop), "") << "no B02 after them";
+  EXPECT_EQ(log.Count("COM1: client 127.0.0.1 let go (its device went away)"), 1u) << log.All();
+  auto newcomer = Connect();
+  EXPECT_EQ(newcomer->ReadUntilClosed(loop), "") << "refused while the device is away";
+  serial.Plug(0);
+  loop.AdvanceMs(DeviceWait::kRetryMs);
+  auto next = Connect();
+  ASSERT_TRUE(loop.RunUntil([&] { return channel->Connected == 1; }));
+  EXPECT_EQ(channel->Open(9, 2, port), 0);
+  EXPECT_EQ(next->ReadUntilClosed(loop), "");
+  EXPECT_EQ(log.Count("let go (the bridge opened again)"), 1u) << log.All();
+}
+
+TEST_F(ChannelLine, ClosingHandsASlowClientWhatThePortReceivedThenB02) {
+  Open();
+  auto client = std::make_unique<TestClient>(port, "127.0.0.1", 4096);
+  ASSERT_EQ(client->ReadExactly(loop, kNoticeSize), kB01);
+  SmallSendBuffer(Listener().ConnectionAt(0).NativeHandle());
+  const std::string bytes = Pattern(1 << 20, 5);
+  serial.Feed(0, bytes);
+  for (int i = 0; i < 200; ++i) loop.RunOnce(1);
+  const size_t held = serial.HeldBack(0);
+  ASSERT_GT(held, 0u) << "the client is behind: the port's ring is full";
+  ASSERT_EQ(serial.SioRxQue(0), kSioCannotOpen) << "leased";
+
+  // Closing at shutdown, with the drain that delivers what closed connections queued.
+  TOutputDrain drain(loop, 30000);
+  EXPECT_EQ(channel->Close(), 0);
+  std::string got;
+  ASSERT_TRUE(Drive(loop, [&] {
+    got += client->ReadNow(16384);
+    return client->Eof();
+  }));
+  ASSERT_GE(got.size(), kNoticeSize);
+  const std::string data = got.substr(0, got.size() - kNoticeSize);
+  EXPECT_EQ(got.substr(data.size()), kB02);
+  EXPECT_GE(data.size() + held, bytes.size()) << "the ring's bytes came before the notice";
+  EXPECT_EQ(Difference(data, bytes.substr(0, data.size())), "equal");
 }
 
 }  // namespace
