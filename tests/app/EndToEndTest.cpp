@@ -75,8 +75,10 @@ class Bench : public ::testing::Test {
       if (n == 1) path = com1.Path();
       if (n == 2) path = com2.Path();
       if (n == 4) path = com4.Path();
+      if (n == 3) path = dir.Path("not-a-device");  // a plain file: no device, never one
       ports += "COM" + std::to_string(n) + "=" + path + "\n";
     }
+    dir.Write("not-a-device", "");
     dir.Write("BridgePorts.conf", ports);
     TConfigFile config(dir.Path("BridgeConfig.sys"));
     config.ServicePort = std::to_string(consolePort);
