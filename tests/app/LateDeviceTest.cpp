@@ -12,54 +12,27 @@
 #include <thread>
 
 #include "config/ConfigFile.h"
-#include "tests/support/Program.h"
-#include "tests/support/Pty.h"
-#include "tests/support/TcpClient.h"
-#include "tests/support/TempDir.h"
+#include "tests/app/ProgramBench.h"
 
 namespace kov {
 namespace {
 
-const std::string kB01("\nB01S00A3\r\vB01S00A3\r", 20);
-const std::string kB02("\nB02S00A4\r\vB02S00A4\r", 20);
-const std::string kPrompt = "Bridge:\\>";
-const std::string kOk = " OK. \n\r" + kPrompt;
-const std::string kCannotOpen = "SerCommError: Cannot open port !\n\r\n\r" + kPrompt;
+const std::string kOk = " OK. \n\r" + kConsolePrompt;
+const std::string kCannotOpen = "SerCommError: Cannot open port !\n\r\n\r" + kConsolePrompt;
 
 using Clock = std::chrono::steady_clock;
 
 class LateDeviceProgram : public ::testing::Test {
  protected:
-  // COM1 and COM2 active with the given lines.
+  // COM1 and COM2 active with the given lines; a console logged in.
   void Start(const std::string& ports) {
-    consolePort = FreeTcpPort();
-    com1Port = FreeTcpPort();
-    com2Port = FreeTcpPort();
-    dir.Write("BridgePorts.conf", ports);
-    TConfigFile config(dir.Path("BridgeConfig.sys"));
-    config.ServicePort = std::to_string(consolePort);
-    config.Ports[0].TcpPort = com1Port;
-    config.Ports[1].TcpPort = com2Port;
-    config.Ports[0].Active = 1;
-    config.Ports[1].Active = 1;
-    ASSERT_EQ(config.Save(), 0);
-    program = std::make_unique<Program>(ProgramPath("kovbridge"), dir.Root());
-    ASSERT_TRUE(WaitListening(consolePort)) << program->Stderr();
-    ASSERT_TRUE(console.Connect(consolePort));
-    console.ReadUntil("Password:");
-    console.Send("PZQ\r\n");
-    ASSERT_NE(console.ReadUntil(kPrompt).find(kPrompt), std::string::npos);
+    bench.dir.Write("BridgePorts.conf", ports);
+    bench.config.Ports[1].Active = 1;
+    ASSERT_TRUE(bench.Start()) << bench.program->Stderr();
+    program = bench.program.get();
+    ASSERT_TRUE(bench.Login(console));
   }
-  void TearDown() override {
-    if (program && program->Running()) {
-      program->Signal(SIGTERM);
-      EXPECT_EQ(program->Wait(), 0) << program->Stderr();
-    }
-  }
-  std::string Command(const std::string& line) {
-    console.Send(line + "\r\n");
-    return console.ReadUntil(kPrompt);
-  }
+  std::string Command(const std::string& line) { return ProgramBench::Command(console, line); }
   // Bytes both ways between a bridged client and a device.
   void ExpectBothWays(TcpClient& client, Pty& device) {
     ASSERT_TRUE(client.Send("ping"));
@@ -68,12 +41,12 @@ class LateDeviceProgram : public ::testing::Test {
     EXPECT_EQ(client.ReadExactly(4), "pong");
   }
 
-  TempDir dir;
+  ProgramBench bench;
+  TempDir& dir = bench.dir;
   TcpClient console;
-  int consolePort = 0;
-  int com1Port = 0;
-  int com2Port = 0;
-  std::unique_ptr<Program> program;
+  const int com1Port = bench.com1Port;
+  const int com2Port = bench.config.Ports[1].TcpPort;
+  Program* program = nullptr;
 };
 
 TEST_F(LateDeviceProgram, AnActivePortWaitsForItsDeviceFromStartUp) {
@@ -83,7 +56,7 @@ TEST_F(LateDeviceProgram, AnActivePortWaitsForItsDeviceFromStartUp) {
   ASSERT_EQ(symlink("/nonexistent/ttyUSB9", link.c_str()), 0);
   dir.Write("plain", "");
   Start("COM1=" + link + "\nCOM2=" + dir.Path("plain") + "\n");
-  ASSERT_TRUE(WaitListening(com1Port)) << program->Stderr();
+  ASSERT_TRUE(ProgramBench::WaitListening(com1Port)) << program->Stderr();
   EXPECT_EQ(program->LogCount("COM1: device " + link +
                               " is not there (No such file or directory), bridge waits for it "
                               "(115200 E), listening on TCP port " +
@@ -93,7 +66,7 @@ TEST_F(LateDeviceProgram, AnActivePortWaitsForItsDeviceFromStartUp) {
   EXPECT_EQ(program->LogCount("COM1"), 1u) << "one line, and no error: " << program->Stderr();
   EXPECT_EQ(program->LogCount("COM2 not started (result -2), marked inactive"), 1u)
       << program->Stderr();
-  EXPECT_FALSE(IsListening(com2Port));
+  EXPECT_FALSE(ProgramBench::IsListening(com2Port));
 
   // Listed active, and saved so; the plain file's port is idle as ever.
   const std::string config = Command("ShowConfig");
@@ -110,7 +83,7 @@ TEST_F(LateDeviceProgram, AnActivePortWaitsForItsDeviceFromStartUp) {
   ASSERT_TRUE(early.Connect(com1Port));
   std::string rest;
   EXPECT_TRUE(early.WaitClosed(5000, &rest));
-  EXPECT_EQ(rest, kB02);
+  EXPECT_EQ(rest, kNoticeB02);
 
   // The device appears: bridged within two seconds.
   Pty device(link);
@@ -118,7 +91,7 @@ TEST_F(LateDeviceProgram, AnActivePortWaitsForItsDeviceFromStartUp) {
   TcpClient client;
   bool bridged = false;
   while (!bridged && Clock::now() - plugged < std::chrono::seconds(5)) {
-    bridged = client.Connect(com1Port) && client.ReadExactly(20) == kB01;
+    bridged = client.Connect(com1Port) && client.ReadExactly(20) == kNoticeB01;
     if (!bridged) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   ASSERT_TRUE(bridged) << program->Stderr();
@@ -131,7 +104,7 @@ TEST_F(LateDeviceProgram, AnActivePortWaitsForItsDeviceFromStartUp) {
 TEST_F(LateDeviceProgram, ALineChangedInBridgePortsConfAppliesAtTheNextStart) {
   Pty first, second;
   Start("COM1=" + first.Path() + "\nCOM2=" + dir.Path("none") + "\n");
-  ASSERT_TRUE(WaitListening(com1Port)) << program->Stderr();
+  ASSERT_TRUE(ProgramBench::WaitListening(com1Port)) << program->Stderr();
 
   // A new path and an option for COM1: Stop and Start take them, no restart.
   EXPECT_EQ(Command("Stop 1"), "Stop 1\r\n" + kOk);
@@ -141,7 +114,7 @@ TEST_F(LateDeviceProgram, ALineChangedInBridgePortsConfAppliesAtTheNextStart) {
       << program->Stderr();
   TcpClient client;
   ASSERT_TRUE(client.Connect(com1Port));
-  EXPECT_EQ(client.ReadExactly(20), kB01);
+  EXPECT_EQ(client.ReadExactly(20), kNoticeB01);
   ExpectBothWays(client, second);
   client.Close();
 
@@ -152,17 +125,17 @@ TEST_F(LateDeviceProgram, ALineChangedInBridgePortsConfAppliesAtTheNextStart) {
   const std::string fault = "BridgePorts.conf line 2: bad value for flow 'flow=sideways'";
   EXPECT_TRUE(program->WaitForLog("COM1: bridge cannot open, " + fault)) << program->Stderr();
   EXPECT_EQ(program->LogCount(fault), 1u) << program->Stderr();
-  EXPECT_FALSE(IsListening(com1Port));
+  EXPECT_FALSE(ProgramBench::IsListening(com1Port));
 
   // Mended, and started by LoadConfig this time.
   dir.Write("BridgePorts.conf", "COM1=" + first.Path() + "\n");
   EXPECT_EQ(Command("LoadConfig"), "LoadConfig\r\n" + kOk);
   EXPECT_TRUE(program->WaitForLog("COM1 opened on " + first.Path() + " (115200 8E1)", 5000, 2))
       << program->Stderr();
-  ASSERT_TRUE(WaitListening(com1Port));
+  ASSERT_TRUE(ProgramBench::WaitListening(com1Port));
   TcpClient again;
   ASSERT_TRUE(again.Connect(com1Port));
-  EXPECT_EQ(again.ReadExactly(20), kB01);
+  EXPECT_EQ(again.ReadExactly(20), kNoticeB01);
   ExpectBothWays(again, first);
 }
 

@@ -16,17 +16,10 @@
 #include <string>
 #include <thread>
 
-#include "config/ConfigFile.h"
-#include "tests/support/Program.h"
-#include "tests/support/Pty.h"
-#include "tests/support/TcpClient.h"
-#include "tests/support/TempDir.h"
+#include "tests/app/ProgramBench.h"
 
 namespace kov {
 namespace {
-
-const std::string kB01("\nB01S00A3\r\vB01S00A3\r", 20);
-const std::string kB02("\nB02S00A4\r\vB02S00A4\r", 20);
 
 using Clock = std::chrono::steady_clock;
 
@@ -70,40 +63,27 @@ int ProgramSocketOption(pid_t pid, const TcpClient& client, int level, int name)
 class LineOptionsProgram : public ::testing::Test {
  protected:
   void Start(const std::string& com1Options, const std::string& com2Options) {
-    consolePort = FreeTcpPort();
-    com1Port = FreeTcpPort();
-    com2Port = FreeTcpPort();
-    dir.Write("BridgePorts.conf", "# two lines\nCOM1=" + com1.Path() + " " + com1Options +
-                                      "\nCOM2=" + com2.Path() + " " + com2Options + "\n");
-    TConfigFile config(dir.Path("BridgeConfig.sys"));
-    config.ServicePort = std::to_string(consolePort);
-    config.Ports[0].TcpPort = com1Port;
-    config.Ports[1].TcpPort = com2Port;
-    config.Ports[0].Active = 1;
-    config.Ports[1].Active = 1;
-    config.Ports[0].SpeedIndex = 5;   // 9600
-    config.Ports[0].ParityIndex = 2;  // even
-    ASSERT_EQ(config.Save(), 0);
-    program = std::make_unique<Program>(ProgramPath("kovbridge"), dir.Root());
-    ASSERT_TRUE(WaitListening(consolePort)) << program->Stderr();
-  }
-  void TearDown() override {
-    if (program && program->Running()) {
-      program->Signal(SIGTERM);
-      EXPECT_EQ(program->Wait(), 0) << program->Stderr();
-    }
+    bench.dir.Write("BridgePorts.conf", "# two lines\nCOM1=" + com1.Path() + " " + com1Options +
+                                            "\nCOM2=" + com2.Path() + " " + com2Options + "\n");
+    bench.config.Ports[1].Active = 1;
+    bench.config.Ports[0].SpeedIndex = 5;   // 9600
+    bench.config.Ports[0].ParityIndex = 2;  // even
+    ASSERT_TRUE(bench.Start()) << bench.program->Stderr();
+    program = bench.program.get();
+    com1Port = bench.com1Port;
+    com2Port = bench.config.Ports[1].TcpPort;
   }
   bool Bridge(TcpClient& client, int port) {
-    return WaitListening(port) && client.Connect(port) && client.ReadExactly(20) == kB01;
+    return ProgramBench::WaitListening(port) && client.Connect(port) &&
+           client.ReadExactly(20) == kNoticeB01;
   }
 
-  TempDir dir;
-  Pty com1{dir.Path("usb-com1")};
+  ProgramBench bench;
+  Pty com1{bench.dir.Path("usb-com1")};
   Pty com2;
-  int consolePort = 0;
   int com1Port = 0;
   int com2Port = 0;
-  std::unique_ptr<Program> program;
+  Program* program = nullptr;
 };
 
 TEST_F(LineOptionsProgram, TheLineSettingIsLoggedAtEachOpenAndSurvivesTheDevicesReturn) {
@@ -147,7 +127,7 @@ TEST_F(LineOptionsProgram, IdleTimeAndKeepalivePerPort) {
   std::string rest;
   EXPECT_TRUE(silent.WaitClosed(5000, &rest));
   const int64_t ms = MsSince(start);
-  EXPECT_EQ(rest, kB02);
+  EXPECT_EQ(rest, kNoticeB02);
   EXPECT_GE(ms, 1500);
   EXPECT_LT(ms, 4000);
   EXPECT_TRUE(program->WaitForLog("COM1: client 127.0.0.1 let go (silent for 2000 ms)"))
@@ -157,13 +137,13 @@ TEST_F(LineOptionsProgram, IdleTimeAndKeepalivePerPort) {
 
 TEST_F(LineOptionsProgram, ABadOptionKeepsItsPortClosedAndTheOtherWorks) {
   Start("", "databits=7 flow=rts");
-  ASSERT_TRUE(WaitListening(com1Port)) << program->Stderr();
+  ASSERT_TRUE(ProgramBench::WaitListening(com1Port)) << program->Stderr();
   const std::string fault = "BridgePorts.conf line 3: bad value for flow 'flow=rts'";
   EXPECT_EQ(program->LogCount(fault + ", COM2 does not open until the line is mended"), 1u)
       << program->Stderr();
   EXPECT_EQ(program->LogCount("COM2: bridge cannot open, " + fault), 1u) << program->Stderr();
   EXPECT_EQ(program->LogCount("COM2 not started"), 1u) << program->Stderr();
-  EXPECT_FALSE(IsListening(com2Port));
+  EXPECT_FALSE(ProgramBench::IsListening(com2Port));
   EXPECT_EQ(program->LogCount("COM2 opened"), 0u);
 
   TcpClient client;
@@ -173,12 +153,8 @@ TEST_F(LineOptionsProgram, ABadOptionKeepsItsPortClosedAndTheOtherWorks) {
 
   // The console's usual answer for a port that cannot open, and the same line in the log.
   TcpClient console;
-  ASSERT_TRUE(console.Connect(consolePort));
-  console.ReadUntil("Password:");
-  console.Send("PZQ\r\n");
-  console.ReadUntil("Bridge:\\>");
-  console.Send("Start 2\r\n");
-  EXPECT_EQ(console.ReadUntil("Bridge:\\>"),
+  ASSERT_TRUE(bench.Login(console));
+  EXPECT_EQ(ProgramBench::Command(console, "Start 2"),
             "Start 2\r\nSerCommError: Cannot open port !\n\r\n\rBridge:\\>");
   EXPECT_TRUE(program->WaitForLog("COM2: bridge cannot open, " + fault, 5000, 2));
 }

@@ -10,49 +10,33 @@
 #include <string>
 #include <thread>
 
-#include "config/ConfigFile.h"
-#include "tests/support/Program.h"
-#include "tests/support/Pty.h"
-#include "tests/support/TcpClient.h"
+#include "tests/app/ProgramBench.h"
 #include "tests/support/TempDir.h"
 
 namespace kov {
 namespace {
 
-const std::string kB01("\nB01S00A3\r\vB01S00A3\r", 20);
-const std::string kB02("\nB02S00A4\r\vB02S00A4\r", 20);
-const std::string kB03("\nB03S00A5\r\vB03S00A5\r", 20);
-const std::string kPrompt = "Bridge:\\>";
+const std::string kNoticeB03("\nB03S00A5\r\vB03S00A5\r", 20);
 
 // COM1 quiet (notices=off), COM2 as ever, COM3 quiet with a two-second idle time; all active,
 // clients accepted from 127.0.0.1 only.
 class NoticesOffProgram : public ::testing::Test {
  protected:
   void SetUp() override {
-    consolePort = FreeTcpPort();
-    for (int& port : ports) port = FreeTcpPort();
-    dir.Write("BridgePorts.conf", "COM1=" + com[0].Path() + " notices=off\nCOM2=" + com[1].Path() +
-                                      "\nCOM3=" + com[2].Path() + " idle=2 notices=off\n");
-    TConfigFile config(dir.Path("BridgeConfig.sys"));
-    config.ServicePort = std::to_string(consolePort);
-    config.AccAddress[0] = "127.0.0.1";
+    bench.dir.Write("BridgePorts.conf", "COM1=" + com[0].Path() +
+                                            " notices=off\nCOM2=" + com[1].Path() +
+                                            "\nCOM3=" + com[2].Path() + " idle=2 notices=off\n");
+    bench.config.AccAddress[0] = "127.0.0.1";
     for (int i = 0; i < 3; ++i) {
-      config.Ports[i].TcpPort = ports[i];
-      config.Ports[i].Active = 1;
+      ports[i] = bench.config.Ports[i].TcpPort;
+      bench.config.Ports[i].Active = 1;
     }
-    ASSERT_EQ(config.Save(), 0);
-    program = std::make_unique<Program>(ProgramPath("kovbridge"), dir.Root());
-    for (int port : ports) ASSERT_TRUE(WaitListening(port)) << program->Stderr();
+    ASSERT_TRUE(bench.Start()) << bench.program->Stderr();
+    program = bench.program.get();
+    for (int port : ports) ASSERT_TRUE(ProgramBench::WaitListening(port)) << program->Stderr();
   }
-  void TearDown() override {
-    if (program && program->Running()) {
-      program->Signal(SIGTERM);
-      EXPECT_EQ(program->Wait(), 0) << program->Stderr();
-    }
-  }
-  std::string Command(TcpClient& console, const std::string& line) {
-    console.Send(line + "\r\n");
-    return console.ReadUntil(kPrompt);
+  static std::string Command(TcpClient& console, const std::string& line) {
+    return ProgramBench::Command(console, line);
   }
   // The client is closed, orderly, with nothing but expected before the end.
   void ExpectQuietClose(TcpClient& client, const std::string& expected = "") {
@@ -62,11 +46,10 @@ class NoticesOffProgram : public ::testing::Test {
     EXPECT_FALSE(client.Reset()) << "an orderly close, not a reset";
   }
 
-  TempDir dir;
+  ProgramBench bench;
   Pty com[3];
-  int consolePort = 0;
   int ports[3] = {};
-  std::unique_ptr<Program> program;
+  Program* program = nullptr;
 };
 
 TEST_F(NoticesOffProgram, ClientsGetTheDevicesBytesAndNothingElse) {
@@ -96,13 +79,10 @@ TEST_F(NoticesOffProgram, ClientsGetTheDevicesBytesAndNothingElse) {
 
   // Stop 1: the bytes the device had sent, then an orderly close without text.
   TcpClient console;
-  ASSERT_TRUE(console.Connect(consolePort));
-  console.ReadUntil("Password:");
-  console.Send("PZQ\r\n");
-  console.ReadUntil(kPrompt);
+  ASSERT_TRUE(bench.Login(console));
   ASSERT_TRUE(com[0].Write("last words"));
   EXPECT_EQ(client.ReadExactly(10), "last words");
-  EXPECT_EQ(Command(console, "Stop 1"), "Stop 1\r\n OK. \n\r" + kPrompt);
+  EXPECT_EQ(Command(console, "Stop 1"), "Stop 1\r\n OK. \n\r" + kConsolePrompt);
   ExpectQuietClose(client);
 
   // A silent client of the quiet port with an idle time: let go without a byte.
@@ -116,12 +96,12 @@ TEST_F(NoticesOffProgram, ClientsGetTheDevicesBytesAndNothingElse) {
   // The port beside them still gets every notice.
   TcpClient loud;
   ASSERT_TRUE(loud.Connect(ports[1]));
-  EXPECT_EQ(loud.ReadExactly(20), kB01);
+  EXPECT_EQ(loud.ReadExactly(20), kNoticeB01);
   TcpClient busy;
   ASSERT_TRUE(busy.Connect(ports[1]));
-  ExpectQuietClose(busy, kB03);
-  EXPECT_EQ(Command(console, "Stop 2"), "Stop 2\r\n OK. \n\r" + kPrompt);
-  ExpectQuietClose(loud, kB02);
+  ExpectQuietClose(busy, kNoticeB03);
+  EXPECT_EQ(Command(console, "Stop 2"), "Stop 2\r\n OK. \n\r" + kConsolePrompt);
+  ExpectQuietClose(loud, kNoticeB02);
 
   // Each close says why, as on any port.
   const std::string log = program->Stderr();
