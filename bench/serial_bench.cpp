@@ -82,7 +82,9 @@ int main(int argc, char** argv) {
   std::unique_ptr<kov::SerialLease> port =
       serial.Lease(0, {[&] { onRxData(); }, [&] { onTxRoom(); }, nullptr});
   // Raw mode is set before the device starts talking.
-  if (port->Open({65000, 65000, 0, 0, 8, 9}) != 0) {
+  kov::LineSetting line;
+  line.rate = 115200;
+  if (port->Open({65000, 65000, line}) != 0) {
     std::fprintf(stderr, "cannot open %s\n", name);
     return 1;
   }

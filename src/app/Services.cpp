@@ -17,14 +17,16 @@ void Application::StartServices() {
   RunStep([&] { BridgeTerminal->StartListening(config.ServicePort); });
 
   // Every active port opens; one that cannot is marked inactive in memory only (the file keeps
-  // what it says until the next SaveConfig).
+  // what it says until the next SaveConfig). A device that is not there yet (a USB adapter the
+  // kernel has not found so early in the boot) is waited for instead, the port staying active.
   Bridges = std::make_unique<TBridges>(loop_, serial_, config);
   for (int32_t i = 0; i < 8; ++i) {
     PortSettings& settings = config.Ports[i];
     if (settings.Active != 1) continue;
     RunStep([&] {
       int32_t result =
-          Bridges->Channel(i).Open(settings.SpeedIndex, settings.ParityIndex, settings.TcpPort);
+          Bridges->Channel(i).Open(settings.SpeedIndex, settings.ParityIndex, settings.TcpPort,
+                                   TBridgeChanel::DeviceAbsent::Wait);
       if (result < 0) {
         settings.Active = 0;
         LogError("COM" + std::to_string(i + 1) + " not started (result " +

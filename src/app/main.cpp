@@ -9,7 +9,6 @@
 #include "app/ServiceStatus.h"
 #include "app/SignalHandling.h"
 #include "app/SystemdNotifier.h"
-#include "bridge/PortPaths.h"
 #include "bridge/TermiosSerial.h"
 #include "event/EventLoop.h"
 #include "event/Log.h"
@@ -21,8 +20,12 @@ const char* const kUsage =
     "Bridges the serial ports COM1..COM8 to TCP. Runs in the foreground with the current\n"
     "directory as its working directory, which holds BridgeConfig.sys (the settings; the\n"
     "defaults apply when it is missing). The device of each port is named in BridgePorts.conf\n"
-    "(lines COMn=/dev/path), read from the working directory, else from /etc/kovbridge;\n"
-    "without a line COMn is /dev/ttyS<n-1>. One program per working directory: a second one\n"
+    "(lines COMn=/dev/path [option=value ...]), read from the working directory, else from\n"
+    "/etc/kovbridge, and read again when a port is started from the console; without a line\n"
+    "COMn is /dev/ttyS<n-1>. Options of a line: databits=5|6|7|8 stopbits=1|2\n"
+    "flow=none|rtscts|xonxoff dtr=on|off rts=on|off lowlatency=on|off idle=<seconds>\n"
+    "keepalive=<seconds> notices=on|off (see BridgePorts.conf(5)). An active port whose device\n"
+    "is not there at start-up waits for it. One program per working directory: a second one\n"
     "started there names the first one's process id and exits with status 1.\n"
     "Configure it with a Telnet client on the configuration port (8800 by default, password\n"
     "PZQ until changed). Logs go to stderr. Started by systemd as a notify service, it\n"
@@ -45,7 +48,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   kov::Log(std::string("KOV Bridge ") + kov::kVersionText + " starting in " + claim.Directory());
-  kov::TermiosSerial serial(loop, kov::LoadPortPaths(kov::FindPortPathsFile()));
+  kov::TermiosSerial serial(loop, kov::LoadPortTable());
   kov::Application app(loop, serial);
   kov::SystemdNotifier notifier(loop, [&app] { return kov::ReadServiceStatusLine(app); });
   app.OnStartedUp = [&notifier] { notifier.Ready(); };

@@ -14,8 +14,6 @@ namespace kov {
 namespace {
 
 constexpr int32_t kFirstTcpPort = 8801;
-constexpr int32_t kStopBitsOne = 0;
-constexpr int32_t kDataBitsEight = 8;
 
 }  // namespace
 
@@ -62,30 +60,47 @@ TBridgeChanel::~TBridgeChanel() { Close(); }
 
 std::string TBridgeChanel::Name() const { return SerialLibrary::PortName(PortIndex); }
 
-int32_t TBridgeChanel::Open(int32_t speedIndex, int32_t parityIndex, int32_t tcpPort) {
+int32_t TBridgeChanel::Open(int32_t speedIndex, int32_t parityIndex, int32_t tcpPort,
+                            DeviceAbsent absent) {
   wait_.End();
-  const PortSetup setup{kQueueSize,   kQueueSize,     parityIndex,
-                        kStopBitsOne, kDataBitsEight, speedIndex};
-  SioStep step = SioStep::Reset;
-  int32_t rc = relay_.Open(setup, &step);
-  // A device that went away and has not come back is waited for, as it is when it goes away
-  // while the channel runs; one that was never there is an error at once.
-  const bool away = rc == kSioCannotOpen && step == SioStep::Reset && relay_.Holds() &&
-                    serial_.DeviceAway(PortIndex);
-  if (rc < 0 && !away) {
-    if (!relay_.Holds()) {
-      Log(Name() + ": bridge cannot open, the port is held by the remote server link");
-      return rc;
-    }
-    if (step == SioStep::Reset) relay_.Release();
-    Log(Name() + ": bridge cannot open, " + StepName(step) + " gave " + std::to_string(rc));
+  auto refuse = [&](const std::string& why, int32_t rc) {
+    Log(Name() + ": bridge cannot open, " + why);
     return rc;
+  };
+  // The console's codes, as the library's SioBaud and SioParms check them.
+  if (speedIndex < 0 || speedIndex >= kSioBaudCodes) {
+    return refuse("SioBaud gave " + std::to_string(kSioBadBaud), kSioBadBaud);
+  }
+  if (parityIndex < 0 || parityIndex > 2) {
+    return refuse("SioParms gave " + std::to_string(kSioOutOfRange), kSioOutOfRange);
+  }
+  serial_.Ports().Reread(PortIndex);
+  const PortLine& line = serial_.Ports().Line(PortIndex);
+  // A line that asks for something unknown would open with settings nobody asked for.
+  if (!line.fault.empty()) return refuse(line.fault, kSioCannotOpen);
+  const PortSetup setup{kQueueSize, kQueueSize,
+                        LineOfPort(line.options, static_cast<uint32_t>(BaudRateOfCode(speedIndex)),
+                                   ParityOfCode(parityIndex))};
+  const bool waitForAbsent = absent == DeviceAbsent::Wait;
+  OpenFailure failure;
+  int32_t rc =
+      relay_.Open(setup, &failure, waitForAbsent ? OpenLog::QuietIfMissing : OpenLog::Normal);
+  // A device that went away and has not come back is waited for, as it is when it goes away
+  // while the channel runs; one that was never there is an error at once, unless the start-up
+  // waits for it.
+  const bool away = rc == kSioCannotOpen && failure.step == SioStep::Reset && relay_.Holds() &&
+                    (serial_.DeviceAway(PortIndex) || (waitForAbsent && failure.missing));
+  if (rc < 0 && !away) {
+    if (!relay_.Holds()) return refuse("the port is held by the remote server link", rc);
+    if (failure.step == SioStep::Reset) relay_.Release();
+    return refuse(std::string(StepName(failure.step)) + " gave " + std::to_string(rc), rc);
   }
   if (away) rc = 0;
   setup_ = setup;
+  options_ = line.options;
   Opened = 1;
 
-  CloseFirstClient();
+  CloseFirstClient("the bridge opened again");
   Server.SetActive(false);
   try {
     Server.SetPort(tcpPort);
@@ -104,13 +119,15 @@ int32_t TBridgeChanel::Open(int32_t speedIndex, int32_t parityIndex, int32_t tcp
     return kSioCannotOpen;
   }
   const std::string settings = SpeedText(speedIndex) + " " + ParityText(parityIndex);
+  const std::string listening = "), listening on TCP port " + std::to_string(tcpPort);
   if (away) {
     wait_.Begin(setup);
-    Log(Name() + ": device " + serial_.PortPath(PortIndex) + " is away, bridge waits for it (" +
-        settings + "), listening on TCP port " + std::to_string(tcpPort));
+    const std::string path = serial_.PortPath(PortIndex);
+    Log(Name() + ": device " + path +
+        (serial_.DeviceAway(PortIndex) ? " is away" : " is not there (" + failure.why + ")") +
+        ", bridge waits for it (" + settings + listening);
   } else {
-    Log(Name() + ": bridge open (" + settings + "), listening on TCP port " +
-        std::to_string(tcpPort));
+    Log(Name() + ": bridge open (" + settings + listening);
   }
   return rc;
 }
@@ -119,6 +136,8 @@ int32_t TBridgeChanel::Close() {
   const bool wasOpen = Opened == 1;
   int32_t rc = 0;
   if (relay_.Holds()) {
+    // The bridged client gets what the port has received before the port closes.
+    if (bridged_) relay_.Flush();
     // A port that waits for its device is closed already.
     if (relay_.PortOpen()) rc = relay_.ClosePort();
   } else if (!serial_.Leased(PortIndex)) {
@@ -136,7 +155,7 @@ int32_t TBridgeChanel::Close() {
   Connected = 0;
   relay_.Stop();
   lettingGo_ = false;
-  CloseFirstClient();
+  CloseFirstClient("the bridge closed");
   Server.SetActive(false);
   IdleTimer.SetEnabled(false);
   if (wasOpen) Log(Name() + ": bridge closed");
@@ -149,15 +168,8 @@ void TBridgeChanel::OnDeviceLost() {
   // A port left open by a failed Open is only closed: the channel is not running.
   if (Opened != 1) return;
   wait_.Begin(setup_);
-  TCustomWinSocket* client = FirstConnection();
-  if (!client || !bridged_) return;
-  // The client goes once it has everything the device sent; what is still queued for it is
-  // not cut off by the close.
-  if (client->OutputQueued() > 0) {
-    lettingGo_ = true;
-  } else {
-    CloseFirstClient();
-  }
+  // The relay has handed the client what the device sent.
+  if (bridged_) LetGo("its device went away");
 }
 
 ChannelState TBridgeChanel::State() const {
@@ -169,8 +181,32 @@ TCustomWinSocket* TBridgeChanel::FirstConnection() {
   return server.ConnectionCount() >= 1 ? &server.ConnectionAt(0) : nullptr;
 }
 
-void TBridgeChanel::CloseFirstClient() {
-  if (TCustomWinSocket* first = FirstConnection()) first->CloseNamed(FirstClientHandle);
+void TBridgeChanel::CloseFirstClient(const std::string& reason) {
+  TCustomWinSocket* first = FirstConnection();
+  if (!first) return;
+  lettingGo_ = false;
+  letGoReason_ = reason;
+  first->CloseNamed(FirstClientHandle);
+}
+
+void TBridgeChanel::LetGo(const std::string& reason) {
+  TCustomWinSocket* client = FirstConnection();
+  if (!client) return;
+  relay_.Flush();
+  relay_.Stop();
+  client = FirstConnection();  // a failed send may have closed it
+  if (!client) return;
+  // What is still queued for the client is not cut off by the close: it goes first.
+  if (client->OutputQueued() > 0) {
+    lettingGo_ = true;
+    letGoReason_ = reason;
+    // A client that does not read is not waited for without end.
+    IdleTimer.SetEnabled(false);
+    IdleTimer.SetInterval(kLetGoMs);
+    IdleTimer.SetEnabled(true);
+  } else {
+    CloseFirstClient(reason);
+  }
 }
 
 }  // namespace kov

@@ -11,7 +11,15 @@
 // Connected 1). The bridged client is connection 0 of the server; a newcomer while it is there
 // gets the B03 notice and is closed, a client from an address that does not pass is closed
 // (the first one with the B02 notice). The bridged client is let go with the B02 notice when it
-// closes, when it sends nothing for 180000 ms, or when the channel is opened again or closed.
+// closes, when it sends nothing for the port's idle time (180000 ms unless BridgePorts.conf says
+// otherwise; never with idle=0), or when the channel is opened again or closed. A client that is
+// let go gets what the port had received first. Each close is logged with its reason.
+//
+// Each Open reads the port's line in BridgePorts.conf afresh (SerialLibrary::Ports): its path,
+// its line setting with the rate and parity given, the idle time, the TCP keepalive of the
+// bridged connection and whether the notices go out. With notices=off the connections carry the
+// device's bytes and nothing else: every close is a plain orderly one, without text. A line with
+// a fault does not open (kSioCannotOpen, the log names the fault).
 //
 // The bytes move through a SerialRelay, which holds the port's lease while the channel is open;
 // a port leased to the remote link is not the channel's: Open fails with kSioCannotOpen and
@@ -22,19 +30,20 @@
 // a DeviceWait tries the device again every 1000 ms; meanwhile each newcomer from an accepted
 // address gets the B02 notice and is closed. Once the device is back the channel bridges again.
 // Open on a port whose device went away and is not back yet waits the same way instead of
-// failing.
+// failing; so does an Open at start-up (DeviceAbsent::Wait) on a device that is not there yet.
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "bridge/DeviceWait.h"
+#include "bridge/PortLines.h"
+#include "bridge/SerialLibrary.h"
 #include "bridge/SerialRelay.h"
 #include "event/EventLoop.h"
 #include "net/ServerSocket.h"
 
 namespace kov {
 
-class SerialLibrary;
 class TConfigFile;
 
 // What others read of a channel (status window, listings, LoadConfig).
@@ -55,8 +64,9 @@ inline constexpr int32_t kNoticeSize = 20;
 class TBridgeChanel {
  public:
   static constexpr int32_t kQueueSize = SerialRelay::kQueueSize;  // serial rings
-  static constexpr int64_t kIdleMs = 180000;    // client silence before it is dropped
+  static constexpr int64_t kIdleMs = 180000;    // client silence before it is dropped, by default
   static constexpr int64_t kTrafficMs = 10000;  // traffic period
+  static constexpr int64_t kLetGoMs = 10000;    // a client let go may take this long to read
   static constexpr int32_t kAddressMax = 20;    // RemoteAddress is cut to this length
 
   TBridgeChanel(EventLoop& loop, SerialLibrary& serial, TConfigFile& config, int32_t portIndex);
@@ -65,21 +75,32 @@ class TBridgeChanel {
   TBridgeChanel(const TBridgeChanel&) = delete;
   TBridgeChanel& operator=(const TBridgeChanel&) = delete;
 
-  // Opens the serial port (reset, parity with one stop bit and 8 data bits, speed) and listens
-  // on tcpPort, letting go of a bridged client first. Returns the speed step's result (0 or
-  // more), the first failing library step's negative code (the port stays open after a failed
-  // parity or speed step), or kSioCannotOpen (-2) when the port is leased to the remote link or
-  // tcpPort cannot be listened on: the serial port is closed again, the channel stays closed
-  // and the socket error goes to the error box. A device that went away and is not back gives
-  // 0: the channel listens and waits for it.
-  int32_t Open(int32_t speedIndex, int32_t parityIndex, int32_t tcpPort);
-  // Closes the serial port, then lets go of the client and stops listening; stops waiting for a
-  // missing device. A negative result of the library's close is returned with nothing changed.
-  // A port leased to the remote link is left to it (result 0).
+  // What Open does about a device that is not there.
+  enum class DeviceAbsent {
+    Fail,  // an error at once (the console's Start n): only a device that went away is waited for
+    Wait,  // a path that names no device yet is waited for too (start-up: USB adapters come late)
+  };
+
+  // Opens the serial port with its whole line (the rate and parity given, the rest from its line
+  // in BridgePorts.conf, read afresh) and listens on tcpPort, letting go of a bridged client
+  // first. Returns 0, the negative code of the step that failed (the port is closed then), or
+  // kSioCannotOpen (-2) when the port's line has a fault, the port is leased to the remote link
+  // or tcpPort cannot be listened on: the channel stays as it was (closed when tcpPort was the
+  // problem, the socket error going to the error box). A device that went away and is not back
+  // (or, with DeviceAbsent::Wait, is not there yet) gives 0: the channel listens and waits for
+  // it.
+  int32_t Open(int32_t speedIndex, int32_t parityIndex, int32_t tcpPort,
+               DeviceAbsent absent = DeviceAbsent::Fail);
+  // Hands the bridged client what the port has received, closes the serial port, then lets go
+  // of the client and stops listening; stops waiting for a missing device. A negative result of the
+  // library's close is returned with nothing changed. A port leased to the remote link is left to
+  // it (result 0).
   int32_t Close();
   ChannelState State() const;
   // Whether the channel waits for its missing device.
   bool WaitingForDevice() const { return wait_.Waiting(); }
+  // The options of the port's line at the last Open.
+  const PortOptions& Options() const { return options_; }
 
   SerialRelay& Relay() { return relay_; }
   DeviceWait& Wait() { return wait_; }
@@ -118,17 +139,29 @@ class TBridgeChanel {
   void OnDeviceLost();
   // The bridged connection (connection 0) when the server holds one.
   TCustomWinSocket* FirstConnection();
-  // Lets go of the bridged client: closes connection 0 naming FirstClientHandle.
-  void CloseFirstClient();
+  // Lets go of the bridged client now: closes connection 0 naming FirstClientHandle; the log
+  // line names the reason.
+  void CloseFirstClient(const std::string& reason);
+  // Lets go of the bridged client once it has what the port had received: the port's receive
+  // ring goes to it at once, and the close follows when its output queue has drained.
+  void LetGo(const std::string& reason);
+  // Closes a connection that is not (or no longer) bridged, with the notice when notices are on
+  // (none: nullptr). Input it sent is dropped first, so the close is an orderly one.
+  void Refuse(TCustomWinSocket& socket, int32_t handle, const char* notice);
+  // Sends the notice when the port's notices are on.
+  void Notice(TCustomWinSocket& socket, const char* notice);
+  int64_t IdleMs() const { return int64_t{options_.idleSeconds} * 1000; }
 
   EventLoop& loop_;
   TConfigFile& config_;
   SerialLibrary& serial_;
   SerialRelay relay_;
   DeviceWait wait_;
-  PortSetup setup_;         // what the last Open asked for
-  bool bridged_ = false;    // connection 0 was taken on and has not been let go yet
-  bool lettingGo_ = false;  // the bridged client is let go once its queue has drained
+  PortSetup setup_;          // what the last Open asked for
+  PortOptions options_;      // the options of the port's line at the last Open
+  bool bridged_ = false;     // connection 0 was taken on and has not been let go yet
+  bool lettingGo_ = false;   // the bridged client is let go once its queue has drained
+  std::string letGoReason_;  // why connection 0 is being closed, for its log line
 };
 
 }  // namespace kov

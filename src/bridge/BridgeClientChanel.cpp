@@ -57,11 +57,21 @@ bool TBridgeClientChanel::Connect(int32_t portIndex, const std::string& host) {
   attempting_ = false;
   PortIndex = portIndex;
   relay_.SetPort(portIndex);
-  const PortSetup setup{kQueueSize, kQueueSize, kParityIndex, kStopBits, kDataBits, kSpeedIndex};
-  SioStep failed = SioStep::Reset;
-  if (relay_.Open(setup, &failed) < 0) {
+  // The port's line as BridgePorts.conf says now, at the link's fixed rate and parity.
+  SerialLibrary& serial = relay_.Serial();
+  const bool valid = portIndex >= 0 && portIndex < kSioPortCount;
+  if (valid) serial.Ports().Reread(portIndex);
+  const PortLine line = valid ? serial.Ports().Line(portIndex) : PortLine{};
+  if (!line.fault.empty()) {
     GiveUpPort();
-    switch (failed) {
+    Log("Remote server link: " + PortName() + " cannot open, " + line.fault);
+    throw std::runtime_error("Can't open Serial Port " + PortName());
+  }
+  const PortSetup setup{kQueueSize, kQueueSize, LineOfPort(line.options, kRate, kParity)};
+  OpenFailure failure;
+  if (relay_.Open(setup, &failure) < 0) {
+    GiveUpPort();
+    switch (failure.step) {
       case SioStep::Reset:
         throw std::runtime_error("Can't open Serial Port " + PortName());
       case SioStep::Parms:
@@ -70,6 +80,8 @@ bool TBridgeClientChanel::Connect(int32_t portIndex, const std::string& host) {
         throw std::runtime_error("Can't apply Serial Port speed for " + PortName());
     }
   }
+  // A server that vanished without a close is found by the keepalive as a bridged client is.
+  Socket.Socket().SetKeepAlive(line.options.keepaliveSeconds);
 
   Log("Remote server link: " + PortName() + " connecting to " + host + ":" +
       std::to_string(RemotePort));

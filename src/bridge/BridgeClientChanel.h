@@ -35,11 +35,11 @@ class TBridgeClientChanel {
 
   static constexpr int32_t kRemoteServerPort = 8899;
   static constexpr int32_t kQueueSize = SerialRelay::kQueueSize;
-  // The link always runs its port at 115200 baud, even parity, one stop bit, 8 data bits.
-  static constexpr int32_t kSpeedIndex = 9;
-  static constexpr int32_t kParityIndex = 2;
-  static constexpr int32_t kStopBits = 0;
-  static constexpr int32_t kDataBits = 8;
+  // The link always runs its port at 115200 baud and even parity; the rest of the line (data
+  // and stop bits, flow control, modem lines) and the keepalive of its connection come from the
+  // port's line in BridgePorts.conf, read afresh at each Connect.
+  static constexpr uint32_t kRate = 115200;
+  static constexpr Parity kParity = Parity::Even;
 
   TBridgeClientChanel(EventLoop& loop, SerialLibrary& serial, TBridges& bridges,
                       ConsoleSink console);
@@ -47,10 +47,11 @@ class TBridgeClientChanel {
   TBridgeClientChanel(const TBridgeClientChanel&) = delete;
   TBridgeClientChanel& operator=(const TBridgeClientChanel&) = delete;
 
-  // Opens serial port portIndex (0..7) and starts connecting to host (a name or a dotted
-  // address) on RemotePort. Returns whether the link is already up (normally false: the
+  // Opens serial port portIndex (0..7) with its line and starts connecting to host (a name or a
+  // dotted address) on RemotePort. Returns whether the link is already up (normally false: the
   // outcome arrives later and is written to the console). Raises std::runtime_error with
-  // "Can't open Serial Port COM<n>" (a local channel holding the port too), "Can't apply Serial
+  // "Can't open Serial Port COM<n>" (a local channel holding the port too, or a fault in the
+  // port's line in BridgePorts.conf), "Can't apply Serial
   // Port params for COM<n>", "Can't apply Serial Port speed for COM<n>" or "Error opening TCP/IP
   // Connection to <host>"; the port is then given back unless the link is up on it.
   bool Connect(int32_t portIndex, const std::string& host);

@@ -18,20 +18,12 @@ void DeviceWait::Begin(const PortSetup& setup) {
 }
 
 void DeviceWait::Attempt() {
-  SioStep failed = SioStep::Reset;
-  if (relay_.Open(setup_, &failed, /*quiet=*/true) < 0) {
-    // A device that opens but does not take its settings is not back yet either.
-    if (failed != SioStep::Reset) relay_.ClosePort();
-    return;
-  }
+  // A device that opens but does not take its setting is not back yet either: the failed open
+  // has closed it again.
+  if (relay_.Open(setup_, nullptr, OpenLog::Quiet) < 0) return;
   RetryTimer.SetEnabled(false);
-  LineSettings settings;
-  settings.parity = setup_.parity;
-  settings.stopBits = setup_.stopBits;
-  settings.dataBits = setup_.dataBits;
-  settings.baudCode = setup_.baudCode;
   Log(SerialLibrary::PortName(relay_.Port()) + " device back on " +
-      relay_.Serial().PortPath(relay_.Port()) + " (" + DescribeSettings(settings) + ")");
+      relay_.Serial().PortPath(relay_.Port()) + " (" + DescribeLine(setup_.line) + ")");
   if (onBack_) onBack_();
 }
 

@@ -1,15 +1,16 @@
 #pragma once
 // Waits for a serial device that is missing (unplugged, its board resetting) and opens its port
-// again when it is back: one quiet attempt every kRetryMs with the setup the port had, on the
-// same path, so a symbolic link such as /dev/serial/by-id/... is followed to wherever it points
-// by then. The timer runs only while waiting; the attempts leave no log lines, the return one.
+// again when it is back: one quiet attempt every kRetryMs with the setup the port had (its whole
+// line setting), on the same path, so a symbolic link such as /dev/serial/by-id/... is followed to
+// wherever it points by then. The timer runs only while waiting; the attempts leave no log lines,
+// the return one.
 //
 //   DeviceWait wait(loop, relay, [&] { /* the port is open again */ });
 //   wait.Begin(setup);  // the relay holds the port's lease, the port is closed
 //   wait.End();         // called off (the channel stopped)
 #include <functional>
 
-#include "bridge/SerialLease.h"
+#include "bridge/SerialLibrary.h"
 #include "event/EventLoop.h"
 
 namespace kov {

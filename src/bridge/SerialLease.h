@@ -3,9 +3,10 @@
 // port, and the holder of its events (SerialLibrary::Lease hands it out).
 //
 //   std::unique_ptr<SerialLease> lease = serial.Lease(2, events);  // nullptr: held by another
-//   SioStep failed;
-//   if (lease->Open({65000, 65000, 2, 0, 8, 9}, &failed) < 0) { /* StepName(failed) failed */ }
+//   OpenFailure failure;
+//   if (lease->Open({65000, 65000, line}, &failure) < 0) { /* StepName(failure.step) failed */ }
 //   lease->SioPuts("AT\r", 3);
+//   lease->SetSignal(ModemSignal::Dtr, false);
 //   lease.reset();  // the port is closed and free for the next user
 //
 // A lease that outlives its library does nothing and answers kSioNotOpen.
@@ -16,16 +17,6 @@
 
 namespace kov {
 
-// What opening a port takes: the ring sizes of SioReset, the codes of SioParms and SioBaud.
-struct PortSetup {
-  int32_t rxQueueSize = 0;
-  int32_t txQueueSize = 0;
-  int32_t parity = 0;
-  int32_t stopBits = 0;
-  int32_t dataBits = 8;
-  int32_t baudCode = 0;
-};
-
 class SerialLease {
  public:
   // Gives the port back: closes it when it is open and drops the events.
@@ -35,11 +26,11 @@ class SerialLease {
 
   int32_t Port() const { return port_; }
 
-  // SioReset, SioParms and SioBaud with setup, stopping at the first negative result, which is
-  // returned (*failed then names the step); otherwise SioBaud's result. A port whose SioReset
-  // succeeded stays open when a later step fails. quiet: no log lines (a holder trying a missing
-  // device again).
-  int32_t Open(const PortSetup& setup, SioStep* failed = nullptr, bool quiet = false);
+  // Opens the port with the whole setup at once (SerialLibrary.h): 0, or the negative code of
+  // the part that failed, which *failure names with the reason; the port is then closed. log
+  // chooses the open's log lines.
+  int32_t Open(const PortSetup& setup, OpenFailure* failure = nullptr,
+               OpenLog log = OpenLog::Normal);
   bool IsOpen();
 
   // The library's operations on the leased port.
@@ -54,6 +45,25 @@ class SerialLease {
   // Asks for one OnTxRoom once the transmit ring has room (on the loop's next turn when it has
   // room already).
   void WantTxRoom();
+
+  // --- The line at run time (an open port; kSioNotOpen otherwise) ---
+
+  // The setting in force; the default one while the port is not open.
+  LineSetting Line();
+  // Applies the whole setting: 0 when the device took it, otherwise a negative code with the
+  // setting before left in force (Line() tells it either way).
+  int32_t SetLine(const LineSetting& wanted);
+  // Raises or drops DTR or RTS, starts or ends a BREAK: 0, or a negative code with the signal as
+  // it was. RTS is the hardware's under RtsCts flow control (kSioOutOfRange). On a line without
+  // modem lines (a pseudo-terminal) the call succeeds and the state given is kept.
+  int32_t SetSignal(ModemSignal signal, bool on);
+  // The state of DTR or RTS as last set (a device cannot be asked), or of BREAK.
+  bool Signal(ModemSignal signal);
+  // Drops the bytes received and not taken yet, and/or those not yet sent to the device.
+  int32_t Purge(bool receive, bool transmit);
+  // The modem lines now, with known false when the driver cannot tell (a pseudo-terminal) and
+  // counted false when it keeps no count of their changes.
+  ModemStatus ModemLines();
 
  private:
   friend class SerialLibrary;

@@ -50,12 +50,12 @@ void SerialRelay::Release() {
   lease_.reset();
 }
 
-int32_t SerialRelay::Open(const PortSetup& setup, SioStep* failed, bool quiet) {
+int32_t SerialRelay::Open(const PortSetup& setup, OpenFailure* failure, OpenLog log) {
   if (!Take()) {
-    if (failed) *failed = SioStep::Reset;
+    if (failure) *failure = OpenFailure{SioStep::Reset, false, "held by another user"};
     return kSioCannotOpen;
   }
-  return lease_->Open(setup, failed, quiet);
+  return lease_->Open(setup, failure, log);
 }
 
 int32_t SerialRelay::ClosePort() { return lease_ ? lease_->SioDone() : kSioNotOpen; }
@@ -121,6 +121,7 @@ int32_t SerialRelay::Deliver(TCustomWinSocket* peer, int32_t waiting) {
 }
 
 void SerialRelay::Flush() {
+  // Not while stopped: the bytes then wait for the next connection.
   while (moving_) {
     const int32_t waiting = lease_ ? lease_->SioRxQue() : 0;
     if (waiting <= 0) return;

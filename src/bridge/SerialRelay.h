@@ -4,7 +4,7 @@
 // may move; the relay holds the port's lease and moves them.
 //
 //   SerialRelay relay(loop, serial, 0, {.Peer = [&] { return connection; }});
-//   if (relay.Open({65000, 65000, 2, 0, 8, 9}) < 0) { /* cannot open, or held by another */ }
+//   if (relay.Open({65000, 65000, line}) < 0) { /* cannot open, or held by another */ }
 //   relay.Start();                 // a connection is there: bytes move
 //   ... socket read event:  relay.PeerReadable(socket);
 //   ... socket write event: relay.PeerDrained();
@@ -70,12 +70,15 @@ class SerialRelay {
   bool Holds() const { return lease_ != nullptr; }
   // Gives the lease back; the port is closed when it is open.
   void Release();
-  // Takes the lease and opens the port (SerialLease::Open); kSioCannotOpen, with *failed the
-  // SioReset step, when another user holds the port.
-  int32_t Open(const PortSetup& setup, SioStep* failed = nullptr, bool quiet = false);
+  // Takes the lease and opens the port (SerialLease::Open); kSioCannotOpen, with the SioReset
+  // step in *failure, when another user holds the port.
+  int32_t Open(const PortSetup& setup, OpenFailure* failure = nullptr,
+               OpenLog log = OpenLog::Normal);
   // SioDone on the leased port, which stays leased; kSioNotOpen without a lease.
   int32_t ClosePort();
   bool PortOpen();
+  // The lease while the relay holds the port (for the line's settings at run time), else null.
+  SerialLease* Lease() const { return lease_.get(); }
 
   // --- The flow ---
 
@@ -90,6 +93,9 @@ class SerialRelay {
   void PeerDrained();
   // Runs one poll step after the current handler (at most one is pending).
   void RequestPoll();
+  // Hands everything the port's receive ring holds to the connection now, however much its
+  // output queue holds (bounded by the ring): the last bytes before the connection is let go.
+  void Flush();
 
   Timer PollTimer;
 
@@ -98,8 +104,6 @@ class SerialRelay {
   void Poll();
   void OnTxRoom();
   void OnDeviceLost();
-  // Sends everything the port still holds, whatever the connection's queue.
-  void Flush();
   // One chunk from the port to the connection; the count taken (0 when none).
   int32_t Deliver(TCustomWinSocket* peer, int32_t waiting);
 

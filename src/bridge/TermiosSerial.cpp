@@ -1,6 +1,7 @@
 #include "bridge/TermiosSerial.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -19,8 +20,28 @@
 namespace kov {
 namespace {
 
-constexpr speed_t kSpeeds[kSioBaudCodes] = {B300,  B600,   B1200,  B2400,  B4800,
-                                            B9600, B19200, B38400, B57600, B115200};
+struct Speed {
+  uint32_t rate;
+  speed_t code;
+};
+constexpr Speed kSpeeds[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+// The termios code of a rate; B0 for a rate the table does not have.
+speed_t SpeedOf(uint32_t rate) {
+  for (const Speed& speed : kSpeeds) {
+    if (speed.rate == rate) return speed.code;
+  }
+  return B0;
+}
 
 // Reads per readiness event at most; a short read ends the round earlier.
 constexpr int kReadRounds = 8;
@@ -29,6 +50,10 @@ std::string ErrorText(int err) { return std::strerror(err); }
 
 // The errors of a device that is no longer there (unplugged, or its driver gone).
 bool DeviceGoneError(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
+// The errors of an open whose path names no device.
+bool MissingError(int err) { return err == ENOENT || err == ENODEV || err == ENXIO; }
+// The errors of a driver that does not have the call at all.
+bool UnsupportedError(int err) { return err == ENOTTY || err == EINVAL || err == ENOSYS; }
 
 // Unix98 pseudo-terminal slaves (majors 136..143) and the old BSD ones (major 3).
 bool IsPseudoTerminal(int fd) {
@@ -38,30 +63,80 @@ bool IsPseudoTerminal(int fd) {
   return (m >= 136 && m <= 143) || m == 3;
 }
 
-// Builds the whole termios setting and applies it in one call, then judges by what the device
-// kept: a pseudo-terminal holds neither the parity bit nor 7 data bits, and when such a bit is
-// the only change asked for, tcsetattr reports EINVAL although all it can hold was applied.
-// Returns 0, kSioBadBaud when the rate did not stick, or kSioHardware; why gets the reason and
-// err the errno of a failed call (0 when the device merely did not keep the setting).
-int32_t ApplyTermios(int fd, const LineSettings& s, bool pty, std::string& why, int& err) {
+tcflag_t SizeFlag(uint8_t dataBits) {
+  switch (dataBits) {
+    case 5:
+      return CS5;
+    case 6:
+      return CS6;
+    case 7:
+      return CS7;
+    default:
+      return CS8;
+  }
+}
+
+}  // namespace
+
+// The termios setting of a line: raw bytes, receiver on, no modem-line hang-ups, the format,
+// the flow control and the rate.
+termios TermiosOfLine(const termios& base, const LineSetting& line) {
+  termios t = base;
+  cfmakeraw(&t);
+  t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+  t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  t.c_cflag |= CLOCAL | CREAD | SizeFlag(line.dataBits);
+  switch (line.parity) {
+    case Parity::None:
+      break;
+    case Parity::Odd:
+      t.c_cflag |= PARENB | PARODD;
+      break;
+    case Parity::Even:
+      t.c_cflag |= PARENB;
+      break;
+    case Parity::Mark:
+      t.c_cflag |= PARENB | CMSPAR | PARODD;
+      break;
+    case Parity::Space:
+      t.c_cflag |= PARENB | CMSPAR;
+      break;
+  }
+  if (line.stopBits == 2) t.c_cflag |= CSTOPB;
+  if (line.flow == FlowControl::RtsCts) t.c_cflag |= CRTSCTS;
+  if (line.flow == FlowControl::XonXoff) {
+    t.c_iflag |= IXON | IXOFF;
+    t.c_cc[VSTART] = 0x11;
+    t.c_cc[VSTOP] = 0x13;
+  }
+  t.c_cc[VMIN] = 1;
+  t.c_cc[VTIME] = 0;
+  const speed_t speed = SpeedOf(line.rate);
+  cfsetispeed(&t, speed);
+  cfsetospeed(&t, speed);
+  return t;
+}
+
+namespace {
+
+// Applies the line in one call, then judges by what the device kept: a pseudo-terminal holds
+// neither the parity bit nor a character size, and when such a bit is the only change asked
+// for, tcsetattr reports EINVAL although all it can hold was applied. Returns 0, kSioBadBaud
+// when the rate is not there or did not stick, or kSioHardware; why gets the reason and err the
+// errno of a failed call (0 when the device merely did not keep the setting).
+int32_t ApplyTermios(int fd, const LineSetting& line, bool pty, std::string& why, int& err) {
   err = 0;
-  termios t{};
-  if (tcgetattr(fd, &t) != 0) {
+  if (SpeedOf(line.rate) == B0) {
+    why = "no such rate on a serial line";
+    return kSioBadBaud;
+  }
+  termios base{};
+  if (tcgetattr(fd, &base) != 0) {
     err = errno;
     why = ErrorText(err);
     return kSioHardware;
   }
-  cfmakeraw(&t);
-  t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
-  t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-  t.c_cflag |= CLOCAL | CREAD | (s.dataBits == 7 ? CS7 : CS8);
-  if (s.parity != 0) t.c_cflag |= PARENB | (s.parity == 1 ? PARODD : 0);
-  if (s.stopBits == 1) t.c_cflag |= CSTOPB;
-  t.c_cc[VMIN] = 1;
-  t.c_cc[VTIME] = 0;
-  speed_t speed = kSpeeds[s.baudCode];
-  cfsetispeed(&t, speed);
-  cfsetospeed(&t, speed);
+  const termios t = TermiosOfLine(base, line);
   int rc = tcsetattr(fd, TCSANOW, &t);
   int setErr = errno;
   if (rc != 0 && DeviceGoneError(setErr)) {
@@ -76,12 +151,14 @@ int32_t ApplyTermios(int fd, const LineSettings& s, bool pty, std::string& why, 
     why = ErrorText(err);
     return kSioHardware;
   }
-  if (cfgetospeed(&kept) != speed) {
+  if (cfgetospeed(&kept) != cfgetospeed(&t)) {
     why = rc != 0 ? ErrorText(setErr) : "rate not kept by the device";
     return kSioBadBaud;
   }
-  tcflag_t judged = CSTOPB | (pty ? 0 : CSIZE | PARENB | PARODD);
-  if ((kept.c_cflag & judged) != (t.c_cflag & judged)) {
+  const tcflag_t judged = CSTOPB | CRTSCTS | PARODD | CMSPAR | (pty ? 0 : CSIZE | PARENB);
+  const tcflag_t judgedInput = IXON | IXOFF;
+  if ((kept.c_cflag & judged) != (t.c_cflag & judged) ||
+      (kept.c_iflag & judgedInput) != (t.c_iflag & judgedInput)) {
     why = rc != 0 ? ErrorText(setErr) : "settings not kept by the device";
     return kSioHardware;
   }
@@ -90,8 +167,8 @@ int32_t ApplyTermios(int fd, const LineSettings& s, bool pty, std::string& why, 
 
 }  // namespace
 
-TermiosSerial::TermiosSerial(EventLoop& loop, std::array<std::string, kSioPortCount> devicePaths)
-    : SerialLibrary(loop), loop_(loop), paths_(std::move(devicePaths)) {}
+TermiosSerial::TermiosSerial(EventLoop& loop, PortTable table)
+    : SerialLibrary(loop, std::move(table)), loop_(loop) {}
 
 TermiosSerial::~TermiosSerial() { CloseAll(); }
 
@@ -103,41 +180,38 @@ TermiosSerial::Port* TermiosSerial::Live(int32_t port, uint64_t openId) {
 // ---------------------------------------------------------------------------------------------
 // Opening and closing
 
-int32_t TermiosSerial::OpenDevice(int32_t index, size_t rxSize, size_t txSize, std::string& why) {
-  const std::string& path = paths_[index];
+int32_t TermiosSerial::OpenDevice(int32_t index, const std::string& path, size_t rxSize,
+                                  size_t txSize, OpenFailure& failure) {
   std::unique_ptr<Port> p;
   try {
     p = std::make_unique<Port>();
     p->rx.Reset(rxSize);
     p->tx.Reset(txSize);
   } catch (const std::bad_alloc&) {
-    why = "no memory for the queues";
+    failure.why = "no memory for the queues";
     return kSioNoMemory;
   }
 
   auto refuse = [&](const std::string& reason, bool exclusive) {
     if (exclusive) ioctl(p->fd, TIOCNXCL);
     if (p->fd >= 0) close(p->fd);
-    why = reason;
+    failure.why = reason;
     return kSioCannotOpen;
   };
 
   p->fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (p->fd < 0) return refuse(ErrorText(errno), false);
+  if (p->fd < 0) {
+    failure.missing = MissingError(errno);
+    return refuse(ErrorText(errno), false);
+  }
   if (!isatty(p->fd)) return refuse("not a terminal device", false);
   // flock is what keeps out another process, root included; TIOCEXCL additionally keeps
   // programs that do not take the lock from opening the device (root excepted).
   if (flock(p->fd, LOCK_EX | LOCK_NB) != 0) {
     return refuse(errno == EWOULDBLOCK ? "held by another program" : ErrorText(errno), false);
   }
-  if (ioctl(p->fd, TIOCEXCL) != 0) return refuse(ErrorText(errno), false);
+  if (ioctl(p->fd, TIOCEXCL) != 0) return refuse(ErrorText(errno), true);
   p->pty = IsPseudoTerminal(p->fd);
-
-  std::string reason;
-  int err = 0;
-  if (ApplyTermios(p->fd, LineSettings{}, p->pty, reason, err) != 0) {
-    return refuse("cannot set raw mode: " + reason, true);
-  }
 
   uint64_t openId = nextOpenId_++;
   p->openId = openId;
@@ -189,14 +263,15 @@ void TermiosSerial::Lose(int32_t port, const std::string& why) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Settings
+// The line
 
-int32_t TermiosSerial::ApplySettings(int32_t port, SioStep, const LineSettings& current,
-                                     const LineSettings& wanted, std::string& why) {
+int32_t TermiosSerial::ApplyLine(int32_t port, const LineSetting& current,
+                                 const LineSetting& wanted, SioStep& part, std::string& why) {
   Port& p = *ports_[port];
   int err = 0;
   const int32_t rc = ApplyTermios(p.fd, wanted, p.pty, why, err);
   if (rc == 0) return 0;
+  part = rc == kSioBadBaud ? SioStep::Baud : SioStep::Parms;
   if (DeviceGoneError(err)) {
     Lose(port, why);
     return kSioHardware;
@@ -205,6 +280,86 @@ int32_t TermiosSerial::ApplySettings(int32_t port, SioStep, const LineSettings& 
   std::string ignored;
   ApplyTermios(p.fd, current, p.pty, ignored, err);
   return rc;
+}
+
+TermiosSerial::SignalResult TermiosSerial::Refused(int32_t port, int err, std::string& why) {
+  why = ErrorText(err);
+  if (UnsupportedError(err)) {
+    why = "the driver has no modem lines";
+    return SignalResult::Unsupported;
+  }
+  if (DeviceGoneError(err)) Lose(port, why);
+  return SignalResult::Failed;
+}
+
+TermiosSerial::SignalResult TermiosSerial::SetSignal(int32_t port, ModemSignal signal, bool on,
+                                                     std::string& why) {
+  Port& p = *ports_[port];
+  int rc = 0;
+  if (signal == ModemSignal::Break) {
+    rc = ioctl(p.fd, on ? TIOCSBRK : TIOCCBRK);
+  } else {
+    int bits = signal == ModemSignal::Dtr ? TIOCM_DTR : TIOCM_RTS;
+    rc = ioctl(p.fd, on ? TIOCMBIS : TIOCMBIC, &bits);
+  }
+  return rc == 0 ? SignalResult::Done : Refused(port, errno, why);
+}
+
+TermiosSerial::SignalResult TermiosSerial::SetLowLatency(int32_t port, bool on, std::string& why) {
+  Port& p = *ports_[port];
+  serial_struct info{};
+  if (ioctl(p.fd, TIOCGSERIAL, &info) != 0) {
+    const int err = errno;
+    SignalResult result = Refused(port, err, why);
+    why = ErrorText(err);
+    return result;
+  }
+  if (on) {
+    info.flags |= ASYNC_LOW_LATENCY;
+  } else {
+    info.flags &= ~ASYNC_LOW_LATENCY;
+  }
+  if (ioctl(p.fd, TIOCSSERIAL, &info) != 0) {
+    const int err = errno;
+    Refused(port, err, why);
+    why = ErrorText(err);
+    return SignalResult::Failed;
+  }
+  return SignalResult::Done;
+}
+
+ModemStatus TermiosSerial::ReadModemLines(int32_t port) {
+  Port& p = *ports_[port];
+  ModemStatus status;
+  int bits = 0;
+  if (ioctl(p.fd, TIOCMGET, &bits) != 0) return status;  // the driver cannot tell
+  status.known = true;
+  status.cts = (bits & TIOCM_CTS) != 0;
+  status.dsr = (bits & TIOCM_DSR) != 0;
+  status.ri = (bits & TIOCM_RI) != 0;
+  status.cd = (bits & TIOCM_CD) != 0;
+  serial_icounter_struct counts{};
+  if (ioctl(p.fd, TIOCGICOUNT, &counts) == 0) {
+    status.counted = true;
+    status.ctsChanges = static_cast<uint32_t>(counts.cts);
+    status.dsrChanges = static_cast<uint32_t>(counts.dsr);
+    status.riChanges = static_cast<uint32_t>(counts.rng);
+    status.cdChanges = static_cast<uint32_t>(counts.dcd);
+  }
+  return status;
+}
+
+void TermiosSerial::Purge(int32_t port, bool receive, bool transmit) {
+  Port& p = *ports_[port];
+  if (receive) {
+    p.rx.Clear();
+    if (p.fd >= 0) tcflush(p.fd, TCIFLUSH);
+  }
+  if (transmit) {
+    p.tx.Clear();
+    if (p.fd >= 0) tcflush(p.fd, TCOFLUSH);
+  }
+  UpdateWatch(p);
 }
 
 // ---------------------------------------------------------------------------------------------

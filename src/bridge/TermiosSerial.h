@@ -8,10 +8,17 @@
 // holds bytes and the device is writable. A full receive ring stops the reading, so the device
 // (a flow-controlled line, a pseudo-terminal) holds the rest until SioGets makes room.
 //
+// The line is set with one tcsetattr and judged by reading it back: a pseudo-terminal holds
+// neither the character size nor the parity bit, so those two are not judged there. The modem
+// lines go through TIOCMBIS/TIOCMBIC, BREAK through TIOCSBRK/TIOCCBRK and the low-latency mode
+// through the driver's serial flags; a driver without them (a pseudo-terminal) says so.
+//
 // A device that goes away (a hang-up, or a read, write or line-setting call failing) is no
 // longer watched: its descriptor is closed at once and the loss reported to the library, which
 // tells the port's holder. The device path is opened afresh by each SioReset, so a symbolic link
 // (/dev/serial/by-id/...) is followed to wherever it points now.
+#include <termios.h>
+
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -26,26 +33,35 @@ namespace kov {
 class EventLoop;
 class FdWatch;
 
+// The termios setting of a line, made from base (the device's own): raw bytes, the receiver on,
+// modem-line hang-ups ignored, then the format, flow control and rate of line (B0 for a rate no
+// serial line has).
+termios TermiosOfLine(const termios& base, const LineSetting& line);
+
 class TermiosSerial : public SerialLibrary {
  public:
-  TermiosSerial(EventLoop& loop, std::array<std::string, kSioPortCount> devicePaths);
+  TermiosSerial(EventLoop& loop, PortTable table);
   ~TermiosSerial() override;
 
  protected:
-  int32_t OpenDevice(int32_t port, size_t rxSize, size_t txSize, std::string& why) override;
+  int32_t OpenDevice(int32_t port, const std::string& path, size_t rxSize, size_t txSize,
+                     OpenFailure& failure) override;
   int32_t CloseDevice(int32_t port, size_t& unsent) override;
-  int32_t ApplySettings(int32_t port, SioStep step, const LineSettings& current,
-                        const LineSettings& wanted, std::string& why) override;
+  int32_t ApplyLine(int32_t port, const LineSetting& current, const LineSetting& wanted,
+                    SioStep& part, std::string& why) override;
+  SignalResult SetSignal(int32_t port, ModemSignal signal, bool on, std::string& why) override;
+  SignalResult SetLowLatency(int32_t port, bool on, std::string& why) override;
+  ModemStatus ReadModemLines(int32_t port) override;
+  void Purge(int32_t port, bool receive, bool transmit) override;
   size_t RxWaiting(int32_t port) override;
   size_t TakeRx(int32_t port, char* buffer, size_t maxCount) override;
   size_t PutTx(int32_t port, const char* bytes, size_t count) override;
   size_t TxFree(int32_t port) override;
-  std::string DevicePath(int32_t port) const override { return paths_[port]; }
 
  private:
   struct Port {
     int fd = -1;          // -1 once the device went away
-    bool pty = false;     // a pseudo-terminal keeps neither parity nor 7 data bits
+    bool pty = false;     // a pseudo-terminal keeps neither parity nor a character size
     uint64_t openId = 0;  // tells a reopened port from the one a callback was for
     SerialRing rx;
     SerialRing tx;
@@ -64,10 +80,12 @@ class TermiosSerial : public SerialLibrary {
   void UpdateWatch(Port& p);
   // The device went away: stops watching, closes it, drops unsent bytes, reports the loss.
   void Lose(int32_t port, const std::string& why);
+  // Result of a modem-line or mode call that failed with err: a driver without the call, a
+  // device that went away (lost), or a refusal.
+  SignalResult Refused(int32_t port, int err, std::string& why);
   void ReleaseDevice(Port& p);
 
   EventLoop& loop_;
-  std::array<std::string, kSioPortCount> paths_;
   std::array<std::unique_ptr<Port>, kSioPortCount> ports_;
   uint64_t nextOpenId_ = 1;
   AliveToken alive_;

@@ -12,7 +12,6 @@
 #include "app/PortPathsFile.h"
 #include "app/SignalHandling.h"
 #include "app/StatusSource.h"
-#include "bridge/PortPaths.h"
 #include "bridge/TermiosSerial.h"
 #include "event/EventLoop.h"
 #include "event/Log.h"
@@ -29,11 +28,14 @@ namespace {
 const char* const kUsage =
     "Bridges the serial ports COM1..COM8 to TCP, with a tray icon and a status window.\n"
     "Run it in a working directory that holds BridgeConfig.sys (settings; the defaults apply\n"
-    "when it is missing) and, optionally, BridgePorts.conf (lines COMn=/dev/path; COMn\n"
-    "defaults to /dev/ttyS<n-1>). Configure it with a Telnet client on the configuration\n"
-    "port (8800 by default). The tray menu's Close, SIGTERM, SIGINT or SIGHUP end it in\n"
-    "order; SIGUSR1, SIGUSR2 and SIGALRM are logged and ignored. BridgePorts.conf is read\n"
-    "from the working directory, else from /etc/kovbridge. One program per working\n"
+    "when it is missing) and, optionally, BridgePorts.conf (lines COMn=/dev/path\n"
+    "[option=value ...]; COMn defaults to /dev/ttyS<n-1>; options databits=5|6|7|8\n"
+    "stopbits=1|2 flow=none|rtscts|xonxoff dtr=on|off rts=on|off lowlatency=on|off\n"
+    "idle=<seconds> keepalive=<seconds> notices=on|off, see BridgePorts.conf(5)). Configure it\n"
+    "with a Telnet client on the configuration port (8800 by default). The tray menu's Close,\n"
+    "SIGTERM, SIGINT or SIGHUP end it in order; SIGUSR1, SIGUSR2 and SIGALRM are logged and\n"
+    "ignored. BridgePorts.conf is read from the working directory, else from /etc/kovbridge,\n"
+    "and again when a port is started from the console. One program per working\n"
     "directory: a second one says which program holds it and exits with status 1. Without\n"
     "a display it exits with status 1; the headless kovbridge serves the same bridges\n"
     "without one.\n";
@@ -77,7 +79,7 @@ int main(int argc, char** argv) {
     kov::LogError("error: " + kov::ErrorBoxText(message));
     errorBoxes.Report(message);
   });
-  kov::TermiosSerial serial(loop, kov::LoadPortPaths(kov::FindPortPathsFile()));
+  kov::TermiosSerial serial(loop, kov::LoadPortTable());
 
   // The windows: the main window first, then the hidden status window.
   auto formStatus = std::make_unique<kov::TFormStatus>();

@@ -195,6 +195,7 @@ void TCustomWinSocket::AdoptSocket(int fd) {
     if (auto self = weak.lock()) self->HandleEvents(events);
   });
   if (noDelay_) SetNoDelay(true);
+  if (keepAlive_ >= 0) SetKeepAlive(keepAlive_);
 }
 
 void TCustomWinSocket::MarkOpen(const std::string& peer) {
@@ -290,6 +291,20 @@ void TCustomWinSocket::SetNoDelay(bool on) {
   if (fd_ < 0) return;
   int value = on ? 1 : 0;
   setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &value, sizeof value);
+}
+
+void TCustomWinSocket::SetKeepAlive(int32_t idleSeconds) {
+  keepAlive_ = idleSeconds < 0 ? 0 : idleSeconds;
+  if (fd_ < 0) return;
+  int on = keepAlive_ > 0 ? 1 : 0;
+  setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  if (on == 0) return;
+  int idle = keepAlive_;
+  int interval = kKeepAliveIntervalS;
+  int probes = kKeepAliveProbes;
+  setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  setsockopt(fd_, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
 }
 
 }  // namespace kov

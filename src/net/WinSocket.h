@@ -80,6 +80,13 @@ class TCustomWinSocket : public std::enable_shared_from_this<TCustomWinSocket> {
   bool ReadPaused() const { return readPaused_; }
   // TCP_NODELAY on this connection (kept for a client's next connection too).
   void SetNoDelay(bool on);
+  // TCP keepalive on this connection (kept for a client's next connection too), so a peer that
+  // vanished without a close is found: probes after idleSeconds without traffic, then every
+  // kKeepAliveIntervalS, and after kKeepAliveProbes unanswered ones the connection fails with an
+  // error event (ETIMEDOUT, 10060). 0 turns it off.
+  void SetKeepAlive(int32_t idleSeconds);
+  static constexpr int32_t kKeepAliveIntervalS = 10;
+  static constexpr int32_t kKeepAliveProbes = 3;
 
  protected:
   explicit TCustomWinSocket(EventLoop& loop);
@@ -136,6 +143,7 @@ class TCustomWinSocket : public std::enable_shared_from_this<TCustomWinSocket> {
   bool dead_ = false;         // an error ended the connection; the owner decides when to close
   bool hangUp_ = false;       // nothing more can be sent
   bool noDelay_ = false;
+  int32_t keepAlive_ = -1;  // SetKeepAlive's idle seconds, -1 never set
 };
 
 }  // namespace kov

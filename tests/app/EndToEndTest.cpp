@@ -20,7 +20,9 @@ class Bench : public ::testing::Test {
   void SetUp() override {
     bench.config.Ports[1].Active = 1;
     bench.config.Ports[1].SpeedIndex = 5;
-    bench.config.Ports[2].Active = 1;
+    bench.NameDevice(3, bench.dir.Path("not-a-device"));  // a plain file: never a device
+    bench.dir.Write("not-a-device", "");
+    bench.config.Ports[2].Active = 1;  // COM3 cannot open: start-up clears its flag in memory
     ASSERT_TRUE(bench.Start()) << bench.program->Stderr();
     for (int i = 0; i < 8; ++i) tcpPorts[i] = bench.config.Ports[i].TcpPort;
   }

@@ -99,7 +99,10 @@ TEST(Log, AcceptingPausedForLackOfDescriptorsIsWrittenOnceASecond) {
 // and inode of the file its stderr goes to), with an error and a warning to log; returns the log.
 std::string LogWithJournalStream(const char* value) {
   ProgramBench bench;
-  bench.config.Ports[2].Active = 1;  // COM3's device does not exist: an error
+  bench.config.Ports[2].Active = 1;  // COM3's path is a plain file, no device: an error
+  bench.dir.Write("not-a-device", "");
+  bench.dir.Write("BridgePorts.conf",
+                  "COM1=" + bench.com1.Path() + "\nCOM3=" + bench.dir.Path("not-a-device") + "\n");
   bench.dir.Write("stderr.log", "");  // the program's stderr keeps this file's inode
   struct stat info {};
   EXPECT_EQ(stat(bench.dir.Path("stderr.log").c_str(), &info), 0);

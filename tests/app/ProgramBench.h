@@ -35,13 +35,11 @@ class ProgramBench {
     for (int n : devices) {
       if (n > 1) others_[n - 1] = std::make_unique<Pty>();
     }
-    std::string ports;
     for (int n = 1; n <= 8; ++n) {
-      const std::string path =
+      paths_[n - 1] =
           n == 1 || others_[n - 1] ? Device(n).Path() : "/nonexistent/kov-tty" + std::to_string(n);
-      ports += "COM" + std::to_string(n) + "=" + path + "\n";
     }
-    dir.Write("BridgePorts.conf", ports);
+    WritePorts();
     consolePort = FreeTcpPort();
     com1Port = FreeTcpPort();
     config.ServicePort = std::to_string(consolePort);
@@ -86,6 +84,12 @@ class ProgramBench {
     return console.ReadUntil(kConsolePrompt);
   }
 
+  // Names another device path for COMn in BridgePorts.conf (before Start).
+  void NameDevice(int n, const std::string& path) {
+    paths_[n - 1] = path;
+    WritePorts();
+  }
+
   // The pseudo-terminal that plays COMn's device.
   Pty& Device(int n) { return n == 1 ? com1 : *others_[n - 1]; }
 
@@ -97,7 +101,14 @@ class ProgramBench {
   std::unique_ptr<Program> program;
 
  private:
+  void WritePorts() {
+    std::string ports;
+    for (int n = 1; n <= 8; ++n) ports += "COM" + std::to_string(n) + "=" + paths_[n - 1] + "\n";
+    dir.Write("BridgePorts.conf", ports);
+  }
+
   std::array<std::unique_ptr<Pty>, 8> others_;  // the devices after COM1 that were asked for
+  std::array<std::string, 8> paths_;            // each port's device path in BridgePorts.conf
 };
 
 }  // namespace kov

@@ -125,7 +125,7 @@ TEST_F(ChannelClients, SilentClientIsDroppedAfter180000msEvenWhileSerialDataFlow
   EXPECT_EQ(client->ReadUntilClosed(loop), kB02);
   EXPECT_EQ(channel->Connected, 0);
   EXPECT_FALSE(channel->IdleTimer.Enabled());
-  EXPECT_EQ(log.Count("COM1: client 127.0.0.1 silent for 180000 ms"), 1u) << log.All();
+  EXPECT_EQ(log.Count("COM1: client 127.0.0.1 let go (silent for 180000 ms)"), 1u) << log.All();
 }
 
 TEST_F(ChannelClients, DataFromTheClientRestartsTheCountdown) {

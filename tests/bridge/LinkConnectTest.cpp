@@ -1,6 +1,9 @@
 // Connecting the remote link: the serial steps and their errors, a refused connection, a
 // successful one, host names.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <stdexcept>
 
@@ -96,21 +99,42 @@ TEST_F(LinkTest, SuccessfulConnectionSaysOkOnceAndStartsTheRelay) {
   EXPECT_EQ(log.Count("connected to 127.0.0.1:" + std::to_string(server.Port())), 1u);
 }
 
-TEST_F(LinkTest, PortRunsAt115200EvenWhateverItsSettings) {
+TEST_F(LinkTest, PortRunsAt115200EvenWhateverItsSettingsWithTheRestOfItsLine) {
   config.Ports[kPort].SpeedIndex = 3;
   config.Ports[kPort].ParityIndex = 0;
+  PortLine line = serial.Ports().Line(kPort);
+  line.options.dataBits = 7;
+  line.options.stopBits = 2;
+  line.options.flow = FlowControl::RtsCts;
+  line.options.dtr = false;
+  line.options.keepaliveSeconds = 5;
+  serial.Ports().SetLine(kPort, line);
   StopChannels();
   auto peer = ConnectLinked();
 
-  const std::vector<std::string> expected = {"SioReset(2,65000,65000)=0", "SioParms(2,2,0,8)=0",
-                                             "SioBaud(2,9)=0"};
+  const std::vector<std::string> expected = {"SioReset(2,65000,65000)=0",
+                                             "Line(2,115200 7E2, rtscts)=0", "Dtr(2,off)=0"};
   const auto& calls = serial.Calls();
   ASSERT_GE(calls.size(), 3u);
   EXPECT_EQ(std::vector<std::string>(calls.end() - 3, calls.end()), expected);
   EXPECT_EQ(serial.BaudCode(kPort), 9);
   EXPECT_EQ(serial.Parity(kPort), 2);
-  EXPECT_EQ(serial.StopBits(kPort), 0);
-  EXPECT_EQ(serial.DataBits(kPort), 8);
+  EXPECT_EQ(serial.StopBits(kPort), 1);
+  EXPECT_EQ(serial.DataBits(kPort), 7);
+  int idle = 0;
+  socklen_t size = sizeof idle;
+  getsockopt(link.Socket.Socket().NativeHandle(), IPPROTO_TCP, TCP_KEEPIDLE, &idle, &size);
+  EXPECT_EQ(idle, 5) << "the link's connection has the port's keepalive";
+
+  // A fault in the port's line keeps the link from opening it at all.
+  link.Disconnect();
+  line.fault = "BridgePorts.conf line 3: unknown option 'speed=1'";
+  serial.Ports().SetLine(kPort, line);
+  EXPECT_EQ(ConnectError(link, kPort, "127.0.0.1"), "Can't open Serial Port COM3");
+  EXPECT_FALSE(serial.IsOpen(kPort));
+  EXPECT_EQ(log.Count("Remote server link: COM3 cannot open, BridgePorts.conf line 3: unknown "
+                      "option 'speed=1'"),
+            1u);
 }
 
 TEST_F(LinkTest, HostNameIsLookedUp) {

@@ -22,7 +22,14 @@ class SerialLeaseTest : public ::testing::Test {
                                [this, who] { events.push_back(who + " room"); },
                                [this, who] { events.push_back(who + " lost"); }});
   }
-  static constexpr PortSetup kSetup{65000, 65000, 2, 0, 8, 9};
+  // 115200 8E1, the modem lines raised.
+  static PortSetup FastEvenSetup() {
+    PortSetup setup{65000, 65000, LineSetting{}};
+    setup.line.rate = 115200;
+    setup.line.parity = Parity::Even;
+    return setup;
+  }
+  const PortSetup kSetup = FastEvenSetup();
 
   LogCapture log;
   EventLoop loop{EventLoop::Clock::Manual};
@@ -78,18 +85,160 @@ TEST_F(SerialLeaseTest, OnlyTheHolderActsOnItsPort) {
   held.reset();
 }
 
-TEST_F(SerialLeaseTest, OpenStopsAtTheFirstFailingStepAndNamesIt) {
+TEST_F(SerialLeaseTest, OpenAppliesTheWholeLineAtOnceWithOneLogLine) {
   auto lease = Lease(0, "holder");
-  SioStep failed = SioStep::Reset;
+  PortSetup setup = kSetup;
+  setup.line.rate = 9600;
+  setup.line.dataBits = 7;
+  setup.line.stopBits = 2;
+  setup.line.flow = FlowControl::RtsCts;
+  setup.line.dtr = false;
+  setup.line.lowLatency = true;
+  ASSERT_EQ(lease->Open(setup), 0);
+  // The device's calls: the open, the line in one step, DTR (RTS is the hardware's), the mode.
+  EXPECT_EQ(serial.Calls(),
+            (std::vector<std::string>{"SioReset(0,65000,65000)=0", "Line(0,9600 7E2, rtscts)=0",
+                                      "Dtr(0,off)=0", "LowLatency(0,on)=0"}));
+  EXPECT_EQ(serial.AppliedLine(0), setup.line);
+  EXPECT_EQ(lease->Line(), setup.line);
+  EXPECT_EQ(log.Lines(),
+            (std::vector<std::string>{
+                "COM1 opened on memory:COM1 (9600 7E2, rtscts, dtr off, low latency)"}));
+
+  // A device without modem lines and a driver that refuses the mode: the open goes on, and its
+  // one line says what was not applied.
+  serial.SetNoModemLines(1, true);
+  serial.SetLowLatencyRefused(1, true);
+  auto other = Lease(1, "other");
+  setup.line.flow = FlowControl::None;
+  setup.line.rts = false;
+  ASSERT_EQ(other->Open(setup), 0);
+  EXPECT_EQ(log.Count("COM2 opened on memory:COM2 (9600 7E2, dtr off, rts off, low latency), dtr "
+                      "off not applied (the driver has no modem lines), rts off not applied (the "
+                      "driver has no modem lines), low latency refused by the driver "
+                      "(Inappropriate ioctl for device)"),
+            1u)
+      << log.All();
+  EXPECT_EQ(log.Lines().size(), 2u) << log.All();
+}
+
+TEST_F(SerialLeaseTest, AFailingOpenNamesThePartClosesThePortAndSaysWhy) {
+  auto lease = Lease(0, "holder");
+  OpenFailure failure;
   serial.FailWith("SioBaud", 0, kSioBadBaud);
-  EXPECT_EQ(lease->Open(kSetup, &failed), kSioBadBaud);
-  EXPECT_EQ(failed, SioStep::Baud);
-  EXPECT_TRUE(lease->IsOpen()) << "a port whose reset succeeded stays open";
-  EXPECT_STREQ(StepName(failed), "SioBaud");
+  EXPECT_EQ(lease->Open(kSetup, &failure), kSioBadBaud);
+  EXPECT_EQ(failure.step, SioStep::Baud);
+  EXPECT_FALSE(lease->IsOpen()) << "a line the device does not take is not left open";
+  EXPECT_EQ(log.Count("COM1 cannot open memory:COM1 with 115200 8E1: failing on demand"), 1u)
+      << log.All();
+  serial.ClearFailures();
+  serial.FailWith("SioParms", 0, kSioHardware);
+  EXPECT_EQ(lease->Open(kSetup, &failure), kSioHardware);
+  EXPECT_EQ(failure.step, SioStep::Parms);
+  serial.ClearFailures();
+  serial.FailWith("Signal", 0, kSioHardware);
+  EXPECT_EQ(lease->Open(kSetup, &failure), kSioHardware);
+  EXPECT_EQ(failure.step, SioStep::Parms);
+  EXPECT_EQ(failure.why, "cannot set dtr: failing on demand");
+  EXPECT_FALSE(serial.IsOpen(0));
+  serial.ClearFailures();
+  // A line outside the ranges never reaches the device.
+  PortSetup bad = kSetup;
+  bad.line.dataBits = 9;
+  const size_t calls = serial.Calls().size();
+  EXPECT_EQ(lease->Open(bad, &failure), kSioOutOfRange);
+  EXPECT_EQ(failure.why, "9 data bits");
+  EXPECT_EQ(serial.Calls().size(), calls);
+
   serial.Unplug(0);
-  EXPECT_EQ(lease->Open(kSetup, &failed), kSioCannotOpen);
-  EXPECT_EQ(failed, SioStep::Reset);
+  EXPECT_EQ(lease->Open(kSetup, &failure), kSioCannotOpen);
+  EXPECT_EQ(failure.step, SioStep::Reset);
+  EXPECT_TRUE(failure.missing);
   EXPECT_EQ(log.Count("COM1 cannot open memory:COM1: No such file or directory"), 1u) << log.All();
+  // Quiet when missing: the holder that waits for it says so itself.
+  const size_t lines = log.Lines().size();
+  EXPECT_EQ(lease->Open(kSetup, &failure, OpenLog::QuietIfMissing), kSioCannotOpen);
+  EXPECT_EQ(log.Lines().size(), lines);
+  serial.Plug(0);
+  serial.FailWith("SioReset", 0, kSioCannotOpen);
+  EXPECT_EQ(lease->Open(kSetup, &failure, OpenLog::QuietIfMissing), kSioCannotOpen);
+  EXPECT_FALSE(failure.missing);
+  EXPECT_EQ(log.Lines().size(), lines + 1) << "any other failure is told";
+}
+
+TEST_F(SerialLeaseTest, TheHolderDrivesTheLineAtRunTime) {
+  auto lease = Lease(0, "holder");
+  EXPECT_EQ(lease->SetLine(LineSetting{}), kSioNotOpen);
+  EXPECT_EQ(lease->SetSignal(ModemSignal::Dtr, false), kSioNotOpen);
+  EXPECT_EQ(lease->Purge(true, true), kSioNotOpen);
+  EXPECT_FALSE(lease->ModemLines().known);
+  ASSERT_EQ(lease->Open(kSetup), 0);
+
+  // A whole new line: only what changed beyond the format reaches the modem lines.
+  LineSetting wanted = kSetup.line;
+  wanted.rate = 300;
+  wanted.parity = Parity::Mark;
+  wanted.dataBits = 5;
+  wanted.dtr = false;
+  const size_t before = serial.Calls().size();
+  EXPECT_EQ(lease->SetLine(wanted), 0);
+  EXPECT_EQ(std::vector<std::string>(serial.Calls().begin() + static_cast<long>(before),
+                                     serial.Calls().end()),
+            (std::vector<std::string>{"Line(0,300 5M1)=0", "Dtr(0,off)=0"}));
+  EXPECT_EQ(lease->Line(), wanted);
+  EXPECT_EQ(log.Count("COM1 set to 300 5M1, dtr off (memory:COM1)"), 1u) << log.All();
+  // One the device does not take leaves the one in force.
+  serial.FailWith("SioBaud", 0, kSioBadBaud);
+  LineSetting refused = wanted;
+  refused.rate = 1200;
+  EXPECT_EQ(lease->SetLine(refused), kSioBadBaud);
+  EXPECT_EQ(lease->Line(), wanted);
+  serial.ClearFailures();
+  refused.stopBits = 3;
+  EXPECT_EQ(lease->SetLine(refused), kSioOutOfRange);
+
+  // The signals, one at a time; RTS is the hardware's under RTS/CTS flow control.
+  EXPECT_EQ(lease->SetSignal(ModemSignal::Rts, false), 0);
+  EXPECT_FALSE(lease->Signal(ModemSignal::Rts));
+  EXPECT_EQ(lease->SetSignal(ModemSignal::Break, true), 0);
+  EXPECT_TRUE(lease->Signal(ModemSignal::Break));
+  EXPECT_TRUE(serial.Break(0));
+  EXPECT_EQ(lease->SetSignal(ModemSignal::Break, false), 0);
+  EXPECT_EQ(lease->SetSignal(ModemSignal::Dtr, true), 0);
+  EXPECT_TRUE(lease->Signal(ModemSignal::Dtr));
+  EXPECT_TRUE(serial.AppliedLine(0).dtr);
+  wanted.flow = FlowControl::RtsCts;
+  wanted.dtr = true;
+  ASSERT_EQ(lease->SetLine(wanted), 0);
+  EXPECT_EQ(lease->SetSignal(ModemSignal::Rts, true), kSioOutOfRange);
+  serial.FailWith("Signal", 0, kSioHardware);
+  EXPECT_EQ(lease->SetSignal(ModemSignal::Dtr, false), kSioHardware);
+  EXPECT_TRUE(lease->Signal(ModemSignal::Dtr)) << "a refused change leaves the signal as it was";
+  serial.ClearFailures();
+
+  // Purges drop what waits either way.
+  serial.Feed(0, "stale");
+  serial.SetTxCapacity(0, 10);
+  ASSERT_EQ(lease->SioPuts("unsent", 6), 6);
+  EXPECT_EQ(lease->Purge(true, false), 0);
+  EXPECT_EQ(lease->SioRxQue(), 0);
+  EXPECT_EQ(serial.TxQueued(0), 6u);
+  EXPECT_EQ(lease->Purge(false, true), 0);
+  EXPECT_EQ(serial.TxQueued(0), 0u);
+  EXPECT_EQ(serial.Calls().back(), "Purge(0,tx)");
+
+  // The modem lines as the driver tells them, or that it cannot.
+  ModemStatus status;
+  status.known = true;
+  status.cts = status.cd = true;
+  status.counted = true;
+  status.cdChanges = 3;
+  serial.SetModemStatus(0, status);
+  EXPECT_EQ(lease->ModemLines(), status);
+  serial.SetNoModemLines(0, true);
+  EXPECT_FALSE(lease->ModemLines().known);
+  EXPECT_EQ(lease->SetSignal(ModemSignal::Dtr, false), 0) << "nothing to drop is no failure";
+  EXPECT_FALSE(lease->Signal(ModemSignal::Dtr)) << "the state given is kept";
 }
 
 TEST_F(SerialLeaseTest, ALostDeviceDeliversItsLastBytesThenTheLossAndComesBack) {
@@ -117,12 +266,12 @@ TEST_F(SerialLeaseTest, ALostDeviceDeliversItsLastBytesThenTheLossAndComesBack) 
 
   // Tried again while it is away: quiet attempts log nothing; a loud one says why.
   const size_t lines = log.Lines().size();
-  EXPECT_EQ(lease->Open(kSetup, nullptr, /*quiet=*/true), kSioCannotOpen);
+  EXPECT_EQ(lease->Open(kSetup, nullptr, OpenLog::Quiet), kSioCannotOpen);
   EXPECT_EQ(log.Lines().size(), lines);
   EXPECT_TRUE(serial.DeviceAway(0));
 
   serial.Plug(0);
-  EXPECT_EQ(lease->Open(kSetup, nullptr, /*quiet=*/true), 0);
+  EXPECT_EQ(lease->Open(kSetup, nullptr, OpenLog::Quiet), 0);
   EXPECT_EQ(log.Lines().size(), lines) << log.All();
   EXPECT_FALSE(serial.DeviceAway(0));
   EXPECT_EQ(serial.BaudCode(0), 9);

@@ -113,8 +113,9 @@ TEST_F(SerialMemory, FailuresOnDemandStayUntilCleared) {
 
 TEST_F(SerialMemory, RecordsWhatReachedTheDevice) {
   EXPECT_EQ(serial.SioParms(0, 2, 0, 8), kSioNotOpen);
-  ASSERT_EQ(serial.SioReset(0, 65000, 65000), 0);
   EXPECT_EQ(serial.Parity(0), -1);
+  ASSERT_EQ(serial.SioReset(0, 65000, 65000), 0);
+  EXPECT_EQ(serial.Parity(0), 0) << "an open sets the default line";
   EXPECT_EQ(serial.SioParms(0, 2, 0, 8), 0);
   EXPECT_EQ(serial.SioBaud(0, 9), 0);
   EXPECT_EQ(serial.SioParms(0, 1, 0, 6), kSioBadDataBits);
@@ -129,8 +130,10 @@ TEST_F(SerialMemory, RecordsWhatReachedTheDevice) {
   EXPECT_EQ(serial.BaudCode(0), 9);
   EXPECT_EQ(serial.RxQueueSize(0), 65000);
   EXPECT_EQ(serial.Calls(),
-            (std::vector<std::string>{"SioReset(0,65000,65000)=0", "SioParms(0,2,0,8)=0",
-                                      "SioBaud(0,9)=0", "SioDone(0)=0"}));
+            (std::vector<std::string>{"SioReset(0,65000,65000)=0", "Line(0,9600 8N1)=0",
+                                      "Dtr(0,on)=0", "Rts(0,on)=0", "Line(0,9600 8E1)=0",
+                                      "Line(0,115200 8E1)=0", "SioDone(0)=0"}));
+  EXPECT_EQ(log.Count("COM1 opened on memory:COM1 (9600 8N1)"), 1u) << log.All();
   EXPECT_EQ(log.Count("COM1 set to 115200 8E1 (memory:COM1)"), 1u) << log.All();
 }
 

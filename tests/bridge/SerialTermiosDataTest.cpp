@@ -32,7 +32,10 @@ std::string FirstDifference(const std::string& got, const std::string& want) {
 class SerialTermiosData : public ::testing::Test {
  protected:
   void Open(int32_t rxSize = 65000, int32_t txSize = 65000) {
-    ASSERT_EQ(lease->Open({rxSize, txSize, 2, 0, 8, 9}), 0);
+    LineSetting line;
+    line.rate = 115200;
+    line.parity = Parity::Even;
+    ASSERT_EQ(lease->Open({rxSize, txSize, line}), 0);
   }
   // What a bridge does on OnRxData: takes everything waiting, in blocks as the channel does.
   void TakeAll() {

@@ -9,6 +9,7 @@
 #include "config/ConfigFile.h"
 #include "event/Log.h"
 #include "gui/FormStatus.h"
+#include "tests/support/MemorySerial.h"
 
 namespace kov {
 namespace {
@@ -197,26 +198,10 @@ TEST_F(FormStatusTimer, ATickRefreshesAndTheOldPictureStaysUntilThen) {
   form.hide();
 }
 
-// A serial layer without devices: enough for an application object that never starts.
-struct ClosedSerial : SerialLibrary {
-  using SerialLibrary::SerialLibrary;
-  int32_t OpenDevice(int32_t, size_t, size_t, std::string&) override { return kSioCannotOpen; }
-  int32_t CloseDevice(int32_t, size_t&) override { return 0; }
-  int32_t ApplySettings(int32_t, SioStep, const LineSettings&, const LineSettings&,
-                        std::string&) override {
-    return kSioHardware;
-  }
-  size_t RxWaiting(int32_t) override { return 0; }
-  size_t TakeRx(int32_t, char*, size_t) override { return 0; }
-  size_t PutTx(int32_t, const char*, size_t) override { return 0; }
-  size_t TxFree(int32_t) override { return 0; }
-  std::string DevicePath(int32_t) const override { return "none"; }
-};
-
 TEST(StatusSource, ReadsTheConfiguredPortsOnceStartUpHasCreatedThem) {
   LogSink previous = SetLogSink([](const std::string&) {});
   EventLoop loop(EventLoop::Clock::Manual);
-  ClosedSerial serial(loop);
+  MemorySerial serial(loop);  // an application object that never starts opens nothing
   {
     Application app(loop, serial, {}, "/nonexistent/BridgeConfig.sys");
     StatusInputs before = ReadStatusInputs(app);

@@ -239,5 +239,24 @@ TEST_F(FlowTest, NoDelaySetsTheSocketOption) {
   EXPECT_EQ(option(), 0);
 }
 
+TEST_F(FlowTest, KeepAliveSetsItsThreeTimingsOrTurnsItOff) {
+  TcpClient peer(loop, server.Port());
+  TCustomWinSocket& c = Connect(peer);
+  auto option = [&](int level, int name) {
+    int value = -1;
+    socklen_t len = sizeof value;
+    getsockopt(c.NativeHandle(), level, name, &value, &len);
+    return value;
+  };
+  EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 0);
+  c.SetKeepAlive(5);
+  EXPECT_NE(option(SOL_SOCKET, SO_KEEPALIVE), 0);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 5);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 10);
+  EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 3);
+  c.SetKeepAlive(0);
+  EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 0);
+}
+
 }  // namespace
 }  // namespace kov

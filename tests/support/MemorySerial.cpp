@@ -9,7 +9,15 @@
 namespace kov {
 namespace {
 
-const char* const kOperations[] = {"SioReset", "SioParms", "SioBaud", "SioDone"};
+const char* const kOperations[] = {"SioReset", "SioParms", "SioBaud", "SioDone", "Signal"};
+
+PortTable MemoryPorts() {
+  PortPathList paths;
+  for (int32_t i = 0; i < kSioPortCount; ++i) paths[i] = "memory:COM" + std::to_string(i + 1);
+  return PortTable(paths);
+}
+
+const char* OnOff(bool on) { return on ? "on" : "off"; }
 
 void CheckOperation(const std::string& operation) {
   for (const char* known : kOperations) {
@@ -20,7 +28,10 @@ void CheckOperation(const std::string& operation) {
 
 }  // namespace
 
-MemorySerial::MemorySerial(EventLoop& loop) : SerialLibrary(loop) {}
+MemorySerial::MemorySerial(EventLoop& loop) : SerialLibrary(loop, MemoryPorts()) {}
+
+MemorySerial::MemorySerial(EventLoop& loop, PortTable table)
+    : SerialLibrary(loop, std::move(table)) {}
 
 const MemorySerial::Line& MemorySerial::At(int32_t port) const {
   if (port < 0 || port >= kSioPortCount) {
@@ -54,15 +65,17 @@ void MemorySerial::Record(const char* operation, std::initializer_list<int32_t> 
 // ---------------------------------------------------------------------------------------------
 // The hooks
 
-int32_t MemorySerial::OpenDevice(int32_t port, size_t rxSize, size_t txSize, std::string& why) {
+int32_t MemorySerial::OpenDevice(int32_t port, const std::string&, size_t rxSize, size_t txSize,
+                                 OpenFailure& failure) {
   Line& line = lines_[port];
   const int32_t rxQueue = static_cast<int32_t>(rxSize);
   const int32_t txQueue = static_cast<int32_t>(txSize);
   int32_t rc = 0;
   if (Failing("SioReset", port, rc)) {
-    why = "failing on demand";
+    failure.why = "failing on demand";
   } else if (line.unplugged) {
-    why = "No such file or directory";
+    failure.why = "No such file or directory";
+    failure.missing = true;
     rc = kSioCannotOpen;
   } else {
     // What left the transmit ring stays for TakeWritten; what waited in it is lost with the
@@ -75,7 +88,9 @@ int32_t MemorySerial::OpenDevice(int32_t port, size_t rxSize, size_t txSize, std
     line.rx.clear();
     line.heldBack.clear();
     line.tx.clear();
-    line.parity = line.stopBits = line.dataBits = line.baudCode = -1;
+    line.applied = false;
+    line.line = LineSetting{};
+    line.breakOn = false;
   }
   Record("SioReset", {port, rxQueue, txQueue}, rc);
   return rc;
@@ -96,28 +111,81 @@ int32_t MemorySerial::CloseDevice(int32_t port, size_t& unsent) {
   return rc;
 }
 
-int32_t MemorySerial::ApplySettings(int32_t port, SioStep step, const LineSettings&,
-                                    const LineSettings& wanted, std::string& why) {
+int32_t MemorySerial::ApplyLine(int32_t port, const LineSetting&, const LineSetting& wanted,
+                                SioStep& part, std::string& why) {
   Line& line = lines_[port];
   int32_t rc = 0;
-  if (step == SioStep::Parms) {
-    if (Failing("SioParms", port, rc)) {
-      why = "failing on demand";
-    } else {
-      line.parity = wanted.parity;
-      line.stopBits = wanted.stopBits;
-      line.dataBits = wanted.dataBits;
-    }
-    Record("SioParms", {port, wanted.parity, wanted.stopBits, wanted.dataBits}, rc);
+  if (Failing("SioParms", port, rc)) {
+    part = SioStep::Parms;
+    why = "failing on demand";
+  } else if (Failing("SioBaud", port, rc)) {
+    part = SioStep::Baud;
+    why = "failing on demand";
   } else {
-    if (Failing("SioBaud", port, rc)) {
-      why = "failing on demand";
-    } else {
-      line.baudCode = wanted.baudCode;
-    }
-    Record("SioBaud", {port, wanted.baudCode}, rc);
+    line.applied = true;
+    line.line.rate = wanted.rate;
+    line.line.dataBits = wanted.dataBits;
+    line.line.parity = wanted.parity;
+    line.line.stopBits = wanted.stopBits;
+    line.line.flow = wanted.flow;
   }
+  LineSetting format = wanted;
+  format.dtr = format.rts = true;
+  format.lowLatency = false;
+  Record("Line(" + std::to_string(port) + "," + DescribeLine(format) + ")=" + std::to_string(rc));
   return rc;
+}
+
+MemorySerial::SignalResult MemorySerial::SetSignal(int32_t port, ModemSignal signal, bool on,
+                                                   std::string& why) {
+  Line& line = lines_[port];
+  std::string name = SignalName(signal);
+  name[0] = static_cast<char>(name[0] - 'a' + 'A');
+  const std::string call = name + "(" + std::to_string(port) + "," + OnOff(on) + ")=";
+  int32_t rc = 0;
+  if (line.noModemLines) {
+    why = "the driver has no modem lines";
+    Record(call + "unsupported");
+    return SignalResult::Unsupported;
+  }
+  if (Failing("Signal", port, rc)) {
+    why = "failing on demand";
+    Record(call + std::to_string(rc));
+    return SignalResult::Failed;
+  }
+  if (signal == ModemSignal::Dtr) line.line.dtr = on;
+  if (signal == ModemSignal::Rts) line.line.rts = on;
+  if (signal == ModemSignal::Break) line.breakOn = on;
+  Record(call + "0");
+  return SignalResult::Done;
+}
+
+MemorySerial::SignalResult MemorySerial::SetLowLatency(int32_t port, bool on, std::string& why) {
+  Line& line = lines_[port];
+  const std::string call = "LowLatency(" + std::to_string(port) + "," + OnOff(on) + ")=";
+  if (line.lowLatencyRefused) {
+    why = "Inappropriate ioctl for device";
+    Record(call + "unsupported");
+    return SignalResult::Unsupported;
+  }
+  line.line.lowLatency = on;
+  Record(call + "0");
+  return SignalResult::Done;
+}
+
+ModemStatus MemorySerial::ReadModemLines(int32_t port) {
+  const Line& line = lines_[port];
+  return line.noModemLines ? ModemStatus{} : line.modem;
+}
+
+void MemorySerial::Purge(int32_t port, bool receive, bool transmit) {
+  Line& line = lines_[port];
+  if (receive) {
+    line.rx.clear();
+    line.heldBack.clear();
+  }
+  if (transmit) line.tx.clear();
+  Record("Purge(" + std::to_string(port) + (receive ? ",rx" : "") + (transmit ? ",tx" : "") + ")");
 }
 
 size_t MemorySerial::RxWaiting(int32_t port) { return lines_[port].rx.size(); }
@@ -147,10 +215,6 @@ size_t MemorySerial::TxFree(int32_t port) {
   const Line& line = lines_[port];
   if (line.txCapacity == 0) return static_cast<size_t>(line.txSize);
   return line.txCapacity - std::min(line.txCapacity, line.tx.size());
-}
-
-std::string MemorySerial::DevicePath(int32_t port) const {
-  return "memory:COM" + std::to_string(port + 1);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -238,10 +302,35 @@ void MemorySerial::ClearFailure(const std::string& operation, int32_t port) {
 void MemorySerial::ClearFailures() { failures_.clear(); }
 
 bool MemorySerial::IsOpen(int32_t port) const { return At(port).open; }
-int32_t MemorySerial::Parity(int32_t port) const { return At(port).parity; }
-int32_t MemorySerial::StopBits(int32_t port) const { return At(port).stopBits; }
-int32_t MemorySerial::DataBits(int32_t port) const { return At(port).dataBits; }
-int32_t MemorySerial::BaudCode(int32_t port) const { return At(port).baudCode; }
+int32_t MemorySerial::Parity(int32_t port) const {
+  const Line& line = At(port);
+  return line.applied ? static_cast<int32_t>(line.line.parity) : -1;
+}
+int32_t MemorySerial::StopBits(int32_t port) const {
+  const Line& line = At(port);
+  return line.applied ? line.line.stopBits - 1 : -1;
+}
+int32_t MemorySerial::DataBits(int32_t port) const {
+  const Line& line = At(port);
+  return line.applied ? line.line.dataBits : -1;
+}
+int32_t MemorySerial::BaudCode(int32_t port) const {
+  const Line& line = At(port);
+  if (!line.applied) return -1;
+  for (int32_t code = 0; code < kSioBaudCodes; ++code) {
+    if (static_cast<uint32_t>(BaudRateOfCode(code)) == line.line.rate) return code;
+  }
+  return -1;
+}
+const LineSetting& MemorySerial::AppliedLine(int32_t port) const { return At(port).line; }
+bool MemorySerial::Break(int32_t port) const { return At(port).breakOn; }
+void MemorySerial::SetNoModemLines(int32_t port, bool none) { At(port).noModemLines = none; }
+void MemorySerial::SetLowLatencyRefused(int32_t port, bool refused) {
+  At(port).lowLatencyRefused = refused;
+}
+void MemorySerial::SetModemStatus(int32_t port, const ModemStatus& status) {
+  At(port).modem = status;
+}
 int32_t MemorySerial::RxQueueSize(int32_t port) const { return At(port).rxSize; }
 int32_t MemorySerial::TxQueueSize(int32_t port) const { return At(port).txSize; }
 

@@ -22,7 +22,9 @@ namespace kov {
 
 class MemorySerial : public SerialLibrary {
  public:
+  // Port n is at "memory:COM<n+1>" unless a table says otherwise.
   explicit MemorySerial(EventLoop& loop);
+  MemorySerial(EventLoop& loop, PortTable table);
   ~MemorySerial() override = default;
 
   // --- The device's end of the line ---
@@ -49,6 +51,14 @@ class MemorySerial : public SerialLibrary {
   // Bytes waiting in the transmit ring.
   size_t TxQueued(int32_t port) const;
 
+  // A line whose driver has no modem lines (as a pseudo-terminal's): setting DTR, RTS or BREAK
+  // is unsupported and reading them tells nothing. Kept across opens.
+  void SetNoModemLines(int32_t port, bool none);
+  // A driver that refuses the low-latency mode. Kept across opens.
+  void SetLowLatencyRefused(int32_t port, bool refused);
+  // The modem lines the device drives, as the driver will tell them.
+  void SetModemStatus(int32_t port, const ModemStatus& status);
+
   // The device is unplugged: an open port sees a hang-up (the bytes it had received can still
   // be taken, the line's held-back and unsent bytes are lost), and the port cannot be opened
   // until Plug.
@@ -57,9 +67,10 @@ class MemorySerial : public SerialLibrary {
 
   // --- Failures on demand ---
 
-  // Makes the named operation ("SioReset", "SioParms", "SioBaud", "SioDone") on port return
-  // code, with no other effect, until cleared; it fails where the real device would, after the
-  // library's own checks. An unknown name throws std::invalid_argument.
+  // Makes the named operation on port return code, with no other effect, until cleared; it fails
+  // where the real device would, after the library's own checks: "SioReset" the device's open,
+  // "SioParms" the format and flow part of setting its line, "SioBaud" the rate part, "SioDone"
+  // its close, "Signal" a modem line. An unknown name throws std::invalid_argument.
   void FailWith(const std::string& operation, int32_t port, int32_t code);
   void ClearFailure(const std::string& operation, int32_t port);
   void ClearFailures();
@@ -67,30 +78,40 @@ class MemorySerial : public SerialLibrary {
   // --- What the user did ---
 
   bool IsOpen(int32_t port) const;
-  // Codes last applied by a successful SioParms or SioBaud since the last SioReset; -1 when
-  // none was. Kept after SioDone.
+  // The codes of the line last applied since the device was opened (parity 0 none, 1 odd, 2 even,
+  // 3 mark, 4 space; stop bits 0 one, 1 two; the baud code, -1 for a rate outside the codes);
+  // -1 when none was. Kept after SioDone.
   int32_t Parity(int32_t port) const;
   int32_t StopBits(int32_t port) const;
   int32_t DataBits(int32_t port) const;
   int32_t BaudCode(int32_t port) const;
+  // The line last applied (format, flow and rate), with the modem lines and mode as last set.
+  const LineSetting& AppliedLine(int32_t port) const;
+  bool Break(int32_t port) const;
   // Queue sizes given to the last successful SioReset, 0 before it.
   int32_t RxQueueSize(int32_t port) const;
   int32_t TxQueueSize(int32_t port) const;
-  // The device calls in order, with their results, such as "SioReset(0,65000,65000)=0",
-  // "SioParms(0,2,0,8)=0", "SioBaud(0,9)=0", "SioDone(0)=0": each opening, setting and closing
-  // that passed the library's checks and reached the device.
+  // The device calls in order, with their results, such as "SioReset(0,65000,65000)=0" (the
+  // open), "Line(0,115200 8E1)=0" (rate, format and flow control), "Dtr(0,off)=0",
+  // "Rts(0,on)=0", "Break(0,on)=0", "LowLatency(0,on)=0", "Purge(0,rx,tx)" and "SioDone(0)=0":
+  // each that passed the library's checks and reached the device. A modem-line or mode call the
+  // driver does not have ends in "=unsupported".
   const std::vector<std::string>& Calls() const { return calls_; }
 
  protected:
-  int32_t OpenDevice(int32_t port, size_t rxSize, size_t txSize, std::string& why) override;
+  int32_t OpenDevice(int32_t port, const std::string& path, size_t rxSize, size_t txSize,
+                     OpenFailure& failure) override;
   int32_t CloseDevice(int32_t port, size_t& unsent) override;
-  int32_t ApplySettings(int32_t port, SioStep step, const LineSettings& current,
-                        const LineSettings& wanted, std::string& why) override;
+  int32_t ApplyLine(int32_t port, const LineSetting& current, const LineSetting& wanted,
+                    SioStep& part, std::string& why) override;
+  SignalResult SetSignal(int32_t port, ModemSignal signal, bool on, std::string& why) override;
+  SignalResult SetLowLatency(int32_t port, bool on, std::string& why) override;
+  ModemStatus ReadModemLines(int32_t port) override;
+  void Purge(int32_t port, bool receive, bool transmit) override;
   size_t RxWaiting(int32_t port) override;
   size_t TakeRx(int32_t port, char* buffer, size_t maxCount) override;
   size_t PutTx(int32_t port, const char* bytes, size_t count) override;
   size_t TxFree(int32_t port) override;
-  std::string DevicePath(int32_t port) const override;
 
  private:
   struct Line {
@@ -105,16 +126,19 @@ class MemorySerial : public SerialLibrary {
     std::string tx;         // the transmit ring (slow line only)
     std::string written;    // left the transmit ring
     size_t txCapacity = 0;  // 0: instant line
-    int32_t parity = -1;
-    int32_t stopBits = -1;
-    int32_t dataBits = -1;
-    int32_t baudCode = -1;
+    bool applied = false;   // a line was applied since the open
+    LineSetting line;
+    bool breakOn = false;
+    bool noModemLines = false;
+    bool lowLatencyRefused = false;
+    ModemStatus modem;
   };
 
   const Line& At(int32_t port) const;
   Line& At(int32_t port);
   bool Failing(const char* operation, int32_t port, int32_t& code) const;
   void Record(const char* operation, std::initializer_list<int32_t> args, int32_t rc);
+  void Record(const std::string& call) { calls_.push_back(call); }
   // Moves held-back bytes into the receive ring; posts OnRxData when any moved.
   void TakeIn(int32_t port);
   // Runs the notification on the loop's next turn, when the port is still the one open now.
