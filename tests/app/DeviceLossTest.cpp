@@ -3,28 +3,18 @@
 // /dev/serial/by-id. A local channel's port and the remote link's port heal by themselves, time
 // after time, without growing; the console's Stop and Start leave a connected link alone.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <chrono>
 #include <sstream>
 #include <string>
 #include <thread>
 
-#include "config/ConfigFile.h"
-#include "tests/support/Program.h"
-#include "tests/support/Pty.h"
-#include "tests/support/TcpClient.h"
-#include "tests/support/TempDir.h"
+#include "tests/app/ProgramBench.h"
 
 namespace kov {
 namespace {
 
-// A notice as a client sees it: LF, the code, CR, VT, the code, CR.
-std::string Notice(const std::string& code) { return "\n" + code + "\r\v" + code + "\r"; }
-const std::string kB01 = Notice("B01S00A3");
-const std::string kB02 = Notice("B02S00A4");
-const std::string kPrompt = "Bridge:\\>";
-const std::string kOk = " OK. \n\r" + kPrompt;
+const std::string kOk = " OK. \n\r" + kConsolePrompt;
 constexpr int kCycles = 5;
 
 using Clock = std::chrono::steady_clock;
@@ -38,38 +28,11 @@ int64_t MsSince(Clock::time_point start) {
 class DeviceLossProgram : public ::testing::Test {
  protected:
   void SetUp() override {
-    consolePort = FreeTcpPort();
-    for (int& port : tcpPorts) port = FreeTcpPort();
-    std::string ports;
-    for (int n = 3; n <= 8; ++n) ports += "COM" + std::to_string(n) + "=/nonexistent/tty\n";
-    dir.Write("BridgePorts.conf", ports + "COM1=" + com1.Path() + "\nCOM2=" + com2.Path() + "\n");
-    TConfigFile config(dir.Path("BridgeConfig.sys"));
-    config.ServicePort = std::to_string(consolePort);
-    for (int i = 0; i < 8; ++i) config.Ports[i].TcpPort = tcpPorts[i];
-    config.Ports[0].Active = 1;
-    ASSERT_EQ(config.Save(), 0);
-    program = std::make_unique<Program>(ProgramPath("kovbridge"), dir.Root());
-    ASSERT_TRUE(WaitListening(consolePort)) << program->Stderr();
+    bench.NameDevice(1, com1.Path());
+    bench.NameDevice(2, com2.Path());
+    ASSERT_TRUE(bench.Start()) << bench.program->Stderr();
+    program = bench.program.get();
     ASSERT_TRUE(WaitListening(tcpPorts[0])) << program->Stderr();
-  }
-
-  void TearDown() override {
-    if (program && program->Running()) {
-      program->Signal(SIGTERM);
-      EXPECT_EQ(program->Wait(), 0) << program->Stderr();
-    }
-  }
-
-  void Login(TcpClient& console) {
-    ASSERT_TRUE(console.Connect(consolePort));
-    console.ReadUntil("Password:");
-    console.Send("PZQ\r\n");
-    ASSERT_NE(console.ReadUntil(kPrompt).find(kPrompt), std::string::npos);
-  }
-  std::string Command(TcpClient& console, const std::string& line,
-                      const std::string& until = kPrompt) {
-    console.Send(line + "\r\n");
-    return console.ReadUntil(until);
   }
 
   // A client taken on by the channel on tcpPort once its device is back: newcomers are turned
@@ -77,7 +40,7 @@ class DeviceLossProgram : public ::testing::Test {
   int64_t BridgeWhenBack(TcpClient& client, int tcpPort) {
     const auto start = Clock::now();
     while (MsSince(start) < 5000) {
-      if (client.Connect(tcpPort) && client.ReadExactly(20) == kB01) return MsSince(start);
+      if (client.Connect(tcpPort) && client.ReadExactly(20) == kNoticeB01) return MsSince(start);
       client.Close();
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -115,19 +78,18 @@ class DeviceLossProgram : public ::testing::Test {
     EXPECT_EQ(tcp.ReadExactly(5 + tag.size()), "down " + tag);
   }
 
-  TempDir dir;
-  Pty com1{dir.Path("usb-com1")};
-  Pty com2{dir.Path("usb-com2")};
-  int consolePort = 0;
-  int tcpPorts[8] = {};
-  std::unique_ptr<Program> program;
+  ProgramBench bench;
+  Pty com1{bench.dir.Path("usb-com1")};
+  Pty com2{bench.dir.Path("usb-com2")};
+  const int tcpPorts[2] = {bench.config.Ports[0].TcpPort, bench.config.Ports[1].TcpPort};
+  Program* program = nullptr;
   int descriptors = 0;
   long resident = 0;
 };
 
 TEST_F(DeviceLossProgram, ABridgedPortHealsAfterEachUnplug) {
   TcpClient console;
-  Login(console);
+  ASSERT_TRUE(bench.Login(console));
   for (int cycle = 0; cycle < kCycles; ++cycle) {
     SCOPED_TRACE("cycle " + std::to_string(cycle));
     TcpClient client;
@@ -140,7 +102,7 @@ TEST_F(DeviceLossProgram, ABridgedPortHealsAfterEachUnplug) {
     com1.Unplug();
     std::string rest;
     EXPECT_TRUE(client.WaitClosed(5000, &rest));
-    EXPECT_EQ(rest, kB02);
+    EXPECT_EQ(rest, kNoticeB02);
     ASSERT_TRUE(program->WaitForLog("COM1 device " + com1.Path() + " went away", 5000, cycle + 1));
 
     // A newcomer while the device is away is refused cleanly, and nothing about the port
@@ -149,9 +111,10 @@ TEST_F(DeviceLossProgram, ABridgedPortHealsAfterEachUnplug) {
     ASSERT_TRUE(newcomer.Connect(tcpPorts[0]));
     rest.clear();
     EXPECT_TRUE(newcomer.WaitClosed(5000, &rest));
-    EXPECT_EQ(rest, kB02);
+    EXPECT_EQ(rest, kNoticeB02);
     if (cycle == 0) {
-      EXPECT_NE(Command(console, "ShowConfig").find(" Port 1: Active,"), std::string::npos);
+      EXPECT_NE(ProgramBench::Command(console, "ShowConfig").find(" Port 1: Active,"),
+                std::string::npos);
       // Tries while away leave no log lines (the rate limit's count of lines it held back
       // before the unplug may still come).
       auto lines = [this] {
@@ -180,10 +143,10 @@ TEST_F(DeviceLossProgram, TheLinksPortHealsAndStopOrStartLeaveTheLinkAlone) {
   TcpListener server("127.0.0.3", 8899);
   ASSERT_TRUE(server.Ok()) << "127.0.0.3:8899 is taken on this machine";
   TcpClient console;
-  Login(console);
+  ASSERT_TRUE(bench.Login(console));
   for (int cycle = 0; cycle < kCycles; ++cycle) {
     SCOPED_TRACE("cycle " + std::to_string(cycle));
-    EXPECT_EQ(Command(console, "ConnectServer 2 127.0.0.3", kOk),
+    EXPECT_EQ(ProgramBench::Command(console, "ConnectServer 2 127.0.0.3"),
               "ConnectServer 2 127.0.0.3\r\n" + kOk);
     TcpClient link = server.Accept();
     ASSERT_TRUE(link.Connected());
@@ -191,11 +154,11 @@ TEST_F(DeviceLossProgram, TheLinksPortHealsAndStopOrStartLeaveTheLinkAlone) {
 
     if (cycle == 0) {
       // Stop 2 clears the flag and answers as ever; the link keeps its port and its bytes.
-      EXPECT_EQ(Command(console, "Stop 2"), "Stop 2\r\n" + kOk);
+      EXPECT_EQ(ProgramBench::Command(console, "Stop 2"), "Stop 2\r\n" + kOk);
       ExpectBothWays(link, com2, "after Stop");
       // Start 2 cannot open a port the link holds; the link goes on.
-      EXPECT_EQ(Command(console, "Start 2"),
-                "Start 2\r\nSerCommError: Cannot open port !\n\r\n\r" + kPrompt);
+      EXPECT_EQ(ProgramBench::Command(console, "Start 2"),
+                "Start 2\r\nSerCommError: Cannot open port !\n\r\n\r" + kConsolePrompt);
       ExpectBothWays(link, com2, "after Start");
       EXPECT_EQ(program->LogCount("COM2: bridge cannot open, the port is held by the remote server "
                                   "link"),
@@ -207,7 +170,7 @@ TEST_F(DeviceLossProgram, TheLinksPortHealsAndStopOrStartLeaveTheLinkAlone) {
     ASSERT_TRUE(com2.Write("tail"));
     EXPECT_EQ(link.ReadExactly(4), "tail");
     com2.Unplug();
-    const std::string line = " ERROR: Serial Port COM2 device lost\n\r" + kPrompt;
+    const std::string line = " ERROR: Serial Port COM2 device lost\n\r" + kConsolePrompt;
     EXPECT_NE(console.ReadUntil(line).find(line), std::string::npos);
     EXPECT_TRUE(link.WaitClosed());
     ASSERT_TRUE(WaitListening(tcpPorts[0])) << "the local channels run again";

@@ -15,7 +15,7 @@ class ChannelClients : public ChannelFixture {
 
 TEST_F(ChannelClients, FirstClientIsTakenOnWithB01) {
   auto client = Connect();
-  EXPECT_EQ(client->ReadExactly(loop, 20), kB01);
+  EXPECT_EQ(client->ReadExactly(20), kB01);
   EXPECT_EQ(channel->Connected, 1);
   EXPECT_EQ(channel->RemoteAddress, "127.0.0.1");
   EXPECT_TRUE(channel->Relay().Moving());
@@ -31,7 +31,7 @@ TEST_F(ChannelClients, FirstClientIsTakenOnWithB01) {
   EXPECT_EQ(state.Connected, 1);
   EXPECT_EQ(state.RemoteAddress, "127.0.0.1");
   // Nothing more than the notice arrives.
-  EXPECT_EQ(client->Settle(loop), "");
+  EXPECT_EQ(client->ReadFor(20), "");
 }
 
 TEST_F(ChannelClients, SecondClientGetsB03WhileTheFirstCarriesOnWithItsCountdown) {
@@ -39,8 +39,8 @@ TEST_F(ChannelClients, SecondClientGetsB03WhileTheFirstCarriesOnWithItsCountdown
   loop.AdvanceMs(60000);
   ASSERT_EQ(channel->IdleTimer.RemainingMs(), 120000);
 
-  TestClient second(port);
-  EXPECT_EQ(second.ReadUntilClosed(loop), kB03);
+  TcpClient second(loop, port);
+  EXPECT_EQ(second.ReadUntilClosed(), kB03);
   EXPECT_TRUE(WaitConnections(1));
   EXPECT_NE(channel->SecondClientHandle, channel->FirstClientHandle);
   EXPECT_EQ(channel->IdleTimer.RemainingMs(), 120000);
@@ -48,11 +48,11 @@ TEST_F(ChannelClients, SecondClientGetsB03WhileTheFirstCarriesOnWithItsCountdown
   EXPECT_EQ(log.Count("COM1: client 127.0.0.1 refused, the port is in use"), 1u) << log.All();
 
   // The first client has had nothing from it and still bridges both ways.
-  EXPECT_EQ(first->Settle(loop), "");
-  first->Send(loop, "abc");
+  EXPECT_EQ(first->ReadFor(20), "");
+  EXPECT_TRUE(first->Send("abc"));
   loop.RunUntil([&] { return serial.TakeWritten(0) == "abc"; });
   serial.Feed(0, "xyz");
-  EXPECT_EQ(first->ReadExactly(loop, 3), "xyz");
+  EXPECT_EQ(first->ReadExactly(3), "xyz");
   // The countdown of the first client is what drops it.
   loop.AdvanceMs(180000 - 1);
   EXPECT_EQ(channel->Connected, 1);
@@ -61,7 +61,7 @@ TEST_F(ChannelClients, SecondClientGetsB03WhileTheFirstCarriesOnWithItsCountdown
 TEST_F(ChannelClients, RefusedFirstClientGetsB02) {
   config.AccAddress = {"10.1.", "None", ""};
   auto client = Connect();
-  EXPECT_EQ(client->ReadUntilClosed(loop), kB02);
+  EXPECT_EQ(client->ReadUntilClosed(), kB02);
   EXPECT_EQ(channel->Connected, 0);
   EXPECT_EQ(channel->RemoteAddress, "");
   EXPECT_FALSE(channel->Relay().Moving());
@@ -77,14 +77,14 @@ TEST_F(ChannelClients, RefusedFirstClientGetsB02) {
 TEST_F(ChannelClients, RefusedSecondClientGetsNoNotice) {
   config.AccAddress = {"127.0.0.1", "", ""};
   auto first = Bridge();
-  TestClient second(port, "127.0.0.2");
-  EXPECT_EQ(second.ReadUntilClosed(loop), "");
+  TcpClient second(loop, port, {.from = "127.0.0.2"});
+  EXPECT_EQ(second.ReadUntilClosed(), "");
   EXPECT_TRUE(second.Eof());
   EXPECT_EQ(log.Count("COM1: client 127.0.0.2 refused, address not accepted"), 1u) << log.All();
   EXPECT_EQ(channel->Connected, 1);
-  EXPECT_EQ(first->Settle(loop), "");
+  EXPECT_EQ(first->ReadFor(20), "");
   serial.Feed(0, "still");
-  EXPECT_EQ(first->ReadExactly(loop, 5), "still");
+  EXPECT_EQ(first->ReadExactly(5), "still");
 }
 
 TEST_F(ChannelClients, PeerCloseLetsTheClientGoAndTheNextIsTakenOn) {
@@ -115,14 +115,14 @@ TEST_F(ChannelClients, SilentClientIsDroppedAfter180000msEvenWhileSerialDataFlow
   for (int second = 10; second < 180; second += 10) {
     serial.Feed(0, "tick");
     loop.AdvanceMs(10000);
-    received += client->ReadExactly(loop, 4);
+    received += client->ReadExactly(4);
   }
   EXPECT_EQ(received.size(), 17u * 4);
   loop.AdvanceMs(10000 - 1);
   EXPECT_EQ(channel->Connected, 1);
   EXPECT_EQ(client->ReadNow(), "");
   loop.AdvanceMs(1);
-  EXPECT_EQ(client->ReadUntilClosed(loop), kB02);
+  EXPECT_EQ(client->ReadUntilClosed(), kB02);
   EXPECT_EQ(channel->Connected, 0);
   EXPECT_FALSE(channel->IdleTimer.Enabled());
   EXPECT_EQ(log.Count("COM1: client 127.0.0.1 let go (silent for 180000 ms)"), 1u) << log.All();
@@ -131,13 +131,13 @@ TEST_F(ChannelClients, SilentClientIsDroppedAfter180000msEvenWhileSerialDataFlow
 TEST_F(ChannelClients, DataFromTheClientRestartsTheCountdown) {
   auto client = Bridge();
   loop.AdvanceMs(100000);
-  client->Send(loop, "k");
+  EXPECT_TRUE(client->Send("k"));
   loop.RunUntil([&] { return channel->IdleTimer.RemainingMs() == 180000; });
   EXPECT_EQ(channel->IdleTimer.RemainingMs(), 180000);
   loop.AdvanceMs(179999);
   EXPECT_EQ(channel->Connected, 1);
   loop.AdvanceMs(1);
-  EXPECT_EQ(client->ReadUntilClosed(loop), kB02);
+  EXPECT_EQ(client->ReadUntilClosed(), kB02);
 }
 
 TEST_F(ChannelClients, SerialBytesWaitInThePortForTheNextClient) {
@@ -146,7 +146,7 @@ TEST_F(ChannelClients, SerialBytesWaitInThePortForTheNextClient) {
   loop.AdvanceMs(1000);
   EXPECT_EQ(channel->CountRx, 0);
   auto client = Bridge();
-  EXPECT_EQ(client->ReadExactly(loop, 3), "abc");
+  EXPECT_EQ(client->ReadExactly(3), "abc");
   EXPECT_EQ(channel->CountRx, 3);
 }
 

@@ -7,13 +7,21 @@
 #include <string>
 #include <vector>
 
-#include "ChannelTestSupport.h"
 #include "bridge/BridgeChanel.h"
 #include "config/ConfigFile.h"
 #include "event/EventLoop.h"
+#include "tests/support/Drive.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/MemorySerial.h"
+#include "tests/support/Notices.h"
+#include "tests/support/Pattern.h"
+#include "tests/support/TcpClient.h"
 
 namespace kov::chantest {
+
+using notice::kB01;
+using notice::kB02;
+using notice::kB03;
 
 class ChannelFixture : public ::testing::Test {
  protected:
@@ -24,13 +32,13 @@ class ChannelFixture : public ::testing::Test {
 
   void Open() { ASSERT_EQ(channel->Open(9, 2, port), 0); }
 
-  std::unique_ptr<TestClient> Connect(const char* from = "127.0.0.1") {
-    return std::make_unique<TestClient>(port, from);
+  std::unique_ptr<TcpClient> Connect(const TcpClient::Options& options = {}) {
+    return std::make_unique<TcpClient>(loop, port, options);
   }
   // A client that the channel has taken on: it has the B01 notice.
-  std::unique_ptr<TestClient> Bridge() {
-    auto client = Connect();
-    EXPECT_EQ(client->ReadExactly(loop, kNoticeSize), kB01);
+  std::unique_ptr<TcpClient> Bridge(const TcpClient::Options& options = {}) {
+    auto client = Connect(options);
+    EXPECT_EQ(client->ReadExactly(kNoticeSize), kB01);
     EXPECT_EQ(channel->Connected, 1);
     return client;
   }
@@ -44,7 +52,7 @@ class ChannelFixture : public ::testing::Test {
   EventLoop loop{EventLoop::Clock::Manual};
   MemorySerial serial{loop};
   TConfigFile config{"/nonexistent/BridgeConfig.sys"};
-  LogLines log;
+  LogCapture log;
   std::vector<std::string> errors;
   int port = FreeTcpPort();
   std::unique_ptr<TBridgeChanel> channel = std::make_unique<TBridgeChanel>(loop, serial, config, 0);

@@ -59,7 +59,7 @@ TEST_F(ChannelLine, AFaultOrALineTheDeviceRefusesKeepsThePortClosed) {
   EXPECT_EQ(channel->Open(9, 2, port), kSioCannotOpen);
   EXPECT_EQ(channel->Opened, 0);
   EXPECT_TRUE(serial.Calls().empty()) << "the device is not even opened";
-  EXPECT_FALSE(Listening(port));
+  EXPECT_FALSE(IsListening(port));
   EXPECT_EQ(log.Count("COM1: bridge cannot open, BridgePorts.conf line 4: unknown option "
                       "'parity=even'"),
             1u)
@@ -88,7 +88,7 @@ TEST_F(ChannelLine, IdleTimeOfTheLine) {
   loop.AdvanceMs(1999);
   EXPECT_EQ(channel->Connected, 1);
   loop.AdvanceMs(1);
-  EXPECT_EQ(client->ReadUntilClosed(loop), kB02);
+  EXPECT_EQ(client->ReadUntilClosed(), kB02);
   EXPECT_EQ(log.Count("COM1: client 127.0.0.1 let go (silent for 2000 ms)"), 1u) << log.All();
 
   // idle=0: never let go for silence, however long.
@@ -98,9 +98,9 @@ TEST_F(ChannelLine, IdleTimeOfTheLine) {
   auto quiet = Bridge();
   EXPECT_FALSE(channel->IdleTimer.Enabled());
   loop.AdvanceMs(10 * TBridgeChanel::kIdleMs);
-  quiet->Send(loop, "x");
+  EXPECT_TRUE(quiet->Send("x"));
   loop.AdvanceMs(10 * TBridgeChanel::kIdleMs);
-  EXPECT_EQ(quiet->Settle(loop), "");
+  EXPECT_EQ(quiet->ReadFor(20), "");
   EXPECT_FALSE(quiet->Eof());
   EXPECT_EQ(channel->Connected, 1);
 }
@@ -131,27 +131,27 @@ TEST_F(ChannelLine, QuietPortClosesWithoutTextWhenTheDeviceGoesAwayAndOnTheNextO
   auto client = Connect();
   ASSERT_TRUE(loop.RunUntil([&] { return channel->Connected == 1; }));
   serial.Feed(0, "tail");
-  EXPECT_EQ(client->ReadExactly(loop, 4), "tail") << "no B01 before the device's bytes";
+  EXPECT_EQ(client->ReadExactly(4), "tail") << "no B01 before the device's bytes";
   serial.Unplug(0);
-  EXPECT_EQ(client->ReadUntilClosed(loop), "") << "no B02 after them";
+  EXPECT_EQ(client->ReadUntilClosed(), "") << "no B02 after them";
   EXPECT_EQ(log.Count("COM1: client 127.0.0.1 let go (its device went away)"), 1u) << log.All();
   auto newcomer = Connect();
-  EXPECT_EQ(newcomer->ReadUntilClosed(loop), "") << "refused while the device is away";
+  EXPECT_EQ(newcomer->ReadUntilClosed(), "") << "refused while the device is away";
   serial.Plug(0);
   loop.AdvanceMs(DeviceWait::kRetryMs);
   auto next = Connect();
   ASSERT_TRUE(loop.RunUntil([&] { return channel->Connected == 1; }));
   EXPECT_EQ(channel->Open(9, 2, port), 0);
-  EXPECT_EQ(next->ReadUntilClosed(loop), "");
+  EXPECT_EQ(next->ReadUntilClosed(), "");
   EXPECT_EQ(log.Count("let go (the bridge opened again)"), 1u) << log.All();
 }
 
 TEST_F(ChannelLine, ClosingHandsASlowClientWhatThePortReceivedThenB02) {
   Open();
-  auto client = std::make_unique<TestClient>(port, "127.0.0.1", 4096);
-  ASSERT_EQ(client->ReadExactly(loop, kNoticeSize), kB01);
+  auto client = Connect({.receiveBuffer = 4096});
+  ASSERT_EQ(client->ReadExactly(kNoticeSize), kB01);
   SmallSendBuffer(Listener().ConnectionAt(0).NativeHandle());
-  const std::string bytes = Pattern(1 << 20, 5);
+  const std::string bytes = PatternBytes(1 << 20, 5);
   serial.Feed(0, bytes);
   for (int i = 0; i < 200; ++i) loop.RunOnce(1);
   const size_t held = serial.HeldBack(0);

@@ -2,16 +2,21 @@
 // device on the master side) and real TCP clients, on the real clock.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <memory>
 
-#include "ChannelTestSupport.h"
 #include "TestPortPaths.h"
 #include "bridge/BridgeChanel.h"
 #include "bridge/TermiosSerial.h"
 #include "config/ConfigFile.h"
+#include "tests/support/Descriptors.h"
+#include "tests/support/Drive.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/Notices.h"
+#include "tests/support/Pattern.h"
+#include "tests/support/Pty.h"
+#include "tests/support/TcpClient.h"
 
-namespace kov::chantest {
+namespace kov {
 namespace {
 
 class ChannelPty : public ::testing::Test {
@@ -21,9 +26,10 @@ class ChannelPty : public ::testing::Test {
   }
   void SetUp() override { ASSERT_EQ(channel->Open(9, 0, port), 0); }
 
-  std::unique_ptr<TestClient> Bridge(int receiveBuffer = 0) {
-    auto client = std::make_unique<TestClient>(port, "127.0.0.1", receiveBuffer);
-    EXPECT_EQ(client->ReadExactly(loop, kNoticeSize), kB01);
+  std::unique_ptr<TcpClient> Bridge(int receiveBuffer = 0) {
+    auto client =
+        std::make_unique<TcpClient>(loop, port, TcpClient::Options{.receiveBuffer = receiveBuffer});
+    EXPECT_EQ(client->ReadExactly(kNoticeSize), notice::kB01);
     return client;
   }
   TServerWinSocket& Listener() { return channel->Server.Socket(); }
@@ -32,10 +38,10 @@ class ChannelPty : public ::testing::Test {
   }
 
   EventLoop loop;
-  DevicePty device;
+  Pty device{loop};
   TermiosSerial serial{loop, PathsWith(device.SlavePath())};
   TConfigFile config{"/nonexistent/BridgeConfig.sys"};
-  LogLines log;
+  LogCapture log;
   std::vector<std::string> errors;
   int port = FreeTcpPort();
   std::unique_ptr<TBridgeChanel> channel = std::make_unique<TBridgeChanel>(loop, serial, config, 0);
@@ -44,20 +50,12 @@ class ChannelPty : public ::testing::Test {
 TEST_F(ChannelPty, BytesGoBothWays) {
   auto client = Bridge();
   const std::string up("ping\0\xff\r\n", 8);
-  client->Send(loop, up);
-  std::string atDevice;
-  EXPECT_TRUE(Drive(
-      loop,
-      [&] {
-        atDevice += device.ReadNow();
-        return atDevice.size() >= up.size();
-      },
-      5000));
-  EXPECT_EQ(atDevice, up);
+  EXPECT_TRUE(client->Send(up));
+  EXPECT_EQ(device.ReadExactly(up.size()), up);
 
   const std::string down("pong\0\x11\x13", 7);
-  ASSERT_EQ(device.WriteSome(down), down.size());
-  EXPECT_EQ(client->ReadExactly(loop, down.size()), down);
+  ASSERT_TRUE(device.Write(down));
+  EXPECT_EQ(client->ReadExactly(down.size()), down);
   EXPECT_EQ(channel->CountTx, 8);
   EXPECT_EQ(channel->CountRx, 7);
   EXPECT_TRUE(errors.empty());
@@ -65,10 +63,9 @@ TEST_F(ChannelPty, BytesGoBothWays) {
 
 // Both directions at once; which side reads slowly is the test's choice.
 struct Burst {
-  std::string up = Pattern(1 << 20, 11);
-  std::string down = Pattern(1 << 20, 23);
+  std::string up = PatternBytes(1 << 20, 11);
+  std::string down = PatternBytes(1 << 20, 23);
   size_t sentUp = 0;
-  size_t sentDown = 0;
   std::string atDevice;
   std::string atClient;
   bool Done() const { return atDevice.size() >= up.size() && atClient.size() >= down.size(); }
@@ -77,11 +74,12 @@ struct Burst {
 TEST_F(ChannelPty, MegabyteEachWayWithASlowDevice) {
   auto client = Bridge();
   Burst burst;
+  device.SetReading(false);
+  device.Send(burst.down);
   bool paused = false;
   int turn = 0;
   bool done = Drive(loop, [&] {
     burst.sentUp += client->SendSome(std::string_view(burst.up).substr(burst.sentUp));
-    burst.sentDown += device.WriteSome(std::string_view(burst.down).substr(burst.sentDown));
     burst.atClient += client->ReadNow();
     if (++turn % 2 == 0) burst.atDevice += device.ReadNow(8192);
     if (TCustomWinSocket* bridged = Bridged()) paused |= bridged->ReadPaused();
@@ -99,11 +97,11 @@ TEST_F(ChannelPty, MegabyteEachWayWithASlowClient) {
   auto client = Bridge(8192);
   SmallSendBuffer(Bridged()->NativeHandle());
   Burst burst;
+  device.Send(burst.down);
   int32_t mostQueued = 0;
   int turn = 0;
   bool done = Drive(loop, [&] {
     burst.sentUp += client->SendSome(std::string_view(burst.up).substr(burst.sentUp));
-    burst.sentDown += device.WriteSome(std::string_view(burst.down).substr(burst.sentDown));
     burst.atDevice += device.ReadNow();
     if (++turn % 4 == 0) burst.atClient += client->ReadNow(4096);
     if (TCustomWinSocket* bridged = Bridged()) {
@@ -125,15 +123,15 @@ TEST_F(ChannelPty, RapidClientsLeaveTheBridgedOneUndisturbed) {
   auto bridged = Bridge();
   int accepted = 0;
   channel->Server.OnAccept = [&](TServerSocket&, TCustomWinSocket&) { ++accepted; };
-  bridged->Settle(loop);
+  bridged->ReadFor(20);
   const int descriptors = OpenDescriptors();
 
   for (int i = 0; i < 500; ++i) {
     {
-      TestClient other(port);
+      TcpClient other(loop, port);
       if (i % 2 == 0) {
         // Waits for its answer: the busy notice, then the close.
-        ASSERT_EQ(other.ReadUntilClosed(loop), kB03) << "client " << i;
+        ASSERT_EQ(other.ReadUntilClosed(), notice::kB03) << "client " << i;
       } else {
         other.Close();  // gone before the channel has even seen it
         ASSERT_TRUE(loop.RunUntil([&] { return accepted == i + 1; })) << "client " << i;
@@ -141,24 +139,16 @@ TEST_F(ChannelPty, RapidClientsLeaveTheBridgedOneUndisturbed) {
     }
     if (i % 100 == 99) {
       const std::string up = "up" + std::to_string(i);
-      bridged->Send(loop, up);
-      std::string atDevice;
-      ASSERT_TRUE(Drive(
-          loop,
-          [&] {
-            atDevice += device.ReadNow();
-            return atDevice.size() >= up.size();
-          },
-          5000));
-      EXPECT_EQ(atDevice, up);
+      EXPECT_TRUE(bridged->Send(up));
+      EXPECT_EQ(device.ReadExactly(up.size()), up);
       const std::string down = "down" + std::to_string(i);
-      device.WriteSome(down);
-      EXPECT_EQ(bridged->ReadExactly(loop, down.size()), down);
+      device.Send(down);
+      EXPECT_EQ(bridged->ReadExactly(down.size()), down);
     }
   }
   EXPECT_EQ(accepted, 500);
   EXPECT_TRUE(loop.RunUntil([&] { return Listener().ConnectionCount() == 1; }));
-  EXPECT_EQ(bridged->Settle(loop), "");
+  EXPECT_EQ(bridged->ReadFor(20), "");
   EXPECT_FALSE(bridged->Eof());
   EXPECT_EQ(channel->Connected, 1);
   EXPECT_EQ(OpenDescriptors(), descriptors);
@@ -166,4 +156,4 @@ TEST_F(ChannelPty, RapidClientsLeaveTheBridgedOneUndisturbed) {
 }
 
 }  // namespace
-}  // namespace kov::chantest
+}  // namespace kov

@@ -5,10 +5,11 @@
 #include <memory>
 #include <stdexcept>
 
-#include "ChannelTestSupport.h"
 #include "bridge/Bridges.h"
 #include "config/ConfigFile.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/MemorySerial.h"
+#include "tests/support/TcpClient.h"
 
 namespace kov::chantest {
 namespace {
@@ -18,7 +19,7 @@ class ChannelSet : public ::testing::Test {
   ChannelSet() {
     loop.SetErrorHandler([this](const std::string& text) { errors.push_back(text); });
     const std::vector<int> ports = FreeTcpPorts(config.Ports.size());
-    for (size_t i = 0; i < ports.size(); ++i) config.Ports[i].TcpPort = ports[i];
+    for (size_t i = 0; i < config.Ports.size(); ++i) config.Ports[i].TcpPort = ports.at(i);
   }
   // The opening calls the set made, "SioReset(3,...)" style, counted per port.
   int Resets(int32_t port) const {
@@ -31,7 +32,7 @@ class ChannelSet : public ::testing::Test {
   EventLoop loop{EventLoop::Clock::Manual};
   MemorySerial serial{loop};
   TConfigFile config{"/nonexistent/BridgeConfig.sys"};
-  LogLines log;
+  LogCapture log;
   std::vector<std::string> errors;
   std::unique_ptr<TBridges> bridges = std::make_unique<TBridges>(loop, serial, config);
 };
@@ -61,8 +62,8 @@ TEST_F(ChannelSet, StopAllClearsEveryFlagEvenWhereTheCloseFailed) {
   EXPECT_EQ(bridges->Channel(0).Opened, 0);
   EXPECT_EQ(bridges->Channel(1).Opened, 1);  // its close failed
   EXPECT_EQ(bridges->Channel(2).Opened, 0);
-  EXPECT_TRUE(Listening(config.Ports[1].TcpPort));
-  EXPECT_FALSE(Listening(config.Ports[2].TcpPort));
+  EXPECT_TRUE(IsListening(config.Ports[1].TcpPort));
+  EXPECT_FALSE(IsListening(config.Ports[2].TcpPort));
 }
 
 TEST_F(ChannelSet, StartAllTriesEveryPortAndSetsTheFlagsOfThoseThatOpened) {
@@ -77,7 +78,7 @@ TEST_F(ChannelSet, StartAllTriesEveryPortAndSetsTheFlagsOfThoseThatOpened) {
     const bool opened = i != 2 && i != 5;
     EXPECT_EQ(config.Ports[i].Active, opened ? 1 : 0) << i;
     EXPECT_EQ(bridges->Channel(i).Opened, opened ? 1 : 0) << i;
-    EXPECT_EQ(Listening(config.Ports[i].TcpPort), opened) << i;
+    EXPECT_EQ(IsListening(config.Ports[i].TcpPort), opened) << i;
   }
   EXPECT_EQ(serial.BaudCode(6), 3);
   EXPECT_EQ(serial.Parity(6), 0);
@@ -93,7 +94,7 @@ TEST_F(ChannelSet, StartAllLeavesTheFlagOfAFailedPortAsItWas) {
 }
 
 TEST_F(ChannelSet, StartAllGoesOnPastAPortThatCannotBeListenedOn) {
-  PortHolder holder(config.Ports[1].TcpPort);
+  TcpListener holder(config.Ports[1].TcpPort);
   bridges->StartAll();
   EXPECT_EQ(config.Ports[1].Active, 0);
   EXPECT_EQ(bridges->Channel(1).Opened, 0);
@@ -112,7 +113,7 @@ TEST_F(ChannelSet, DestructionClosesTheChannelsInIndexOrder) {
   std::vector<std::string> expected;
   for (int32_t i = 0; i < 8; ++i) expected.push_back("SioDone(" + std::to_string(i) + ")=0");
   EXPECT_EQ(closes, expected);
-  for (int32_t i = 0; i < 8; ++i) EXPECT_FALSE(Listening(config.Ports[i].TcpPort)) << i;
+  for (int32_t i = 0; i < 8; ++i) EXPECT_FALSE(IsListening(config.Ports[i].TcpPort)) << i;
 }
 
 }  // namespace

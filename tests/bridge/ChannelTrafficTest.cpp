@@ -9,14 +9,14 @@ namespace {
 
 class ChannelTraffic : public ChannelFixture {
  protected:
-  void SendUp(TestClient& client, const std::string& bytes) {
+  void SendUp(TcpClient& client, const std::string& bytes) {
     const int32_t before = channel->CountTx;
-    client.Send(loop, bytes);
+    client.Send(bytes);
     loop.RunUntil([&] { return channel->CountTx == before + static_cast<int32_t>(bytes.size()); });
   }
-  void SendDown(TestClient& client, const std::string& bytes) {
+  void SendDown(TcpClient& client, const std::string& bytes) {
     serial.Feed(0, bytes);
-    EXPECT_EQ(client.ReadExactly(loop, bytes.size()), bytes);
+    EXPECT_EQ(client.ReadExactly(bytes.size()), bytes);
   }
 };
 

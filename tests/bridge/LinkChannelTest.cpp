@@ -2,7 +2,8 @@
 // them at a time, and only its holder opens, closes or hears it.
 #include <gtest/gtest.h>
 
-#include "LinkTestSupport.h"
+#include "LinkFixture.h"
+#include "tests/support/Notices.h"
 
 namespace kov::linktest {
 namespace {
@@ -13,7 +14,7 @@ TEST_F(LinkTest, LinkAndLocalChannelTakeTurnsHoldingThePort) {
   auto server1 = ConnectLinked();
   EXPECT_TRUE(link.HoldsPort());
   serial.Feed(kPort, "to server");
-  EXPECT_EQ(server1->ReadExactly(loop, 9), "to server");
+  EXPECT_EQ(server1->ReadExactly(9), "to server");
 
   // DisconnectServer: the link gives the port back, the channels come back; COM3's channel
   // gets the bytes.
@@ -21,11 +22,11 @@ TEST_F(LinkTest, LinkAndLocalChannelTakeTurnsHoldingThePort) {
   EXPECT_FALSE(link.HoldsPort());
   bridges.StartAll();
   ASSERT_EQ(bridges.Channel(kPort).Opened, 1);
-  auto client = ConnectTo(config.Ports[kPort].TcpPort);
-  ASSERT_EQ(client->ReadExactly(loop, kNoticeSize), kNoticeB01);
+  TcpClient client(loop, config.Ports[kPort].TcpPort);
+  ASSERT_EQ(client.ReadExactly(kNoticeSize), notice::kB01);
   serial.Feed(kPort, "to client");
-  EXPECT_EQ(client->ReadExactly(loop, 9), "to client");
-  EXPECT_TRUE(server1->WaitClosed(loop));
+  EXPECT_EQ(client.ReadExactly(9), "to client");
+  EXPECT_TRUE(server1->WaitClosed());
 
   // While the channel holds the port the link cannot have it.
   EXPECT_THROW(link.Connect(kPort, "127.0.0.1"), std::runtime_error);
@@ -35,7 +36,7 @@ TEST_F(LinkTest, LinkAndLocalChannelTakeTurnsHoldingThePort) {
   StopChannels();
   auto server2 = ConnectLinked();
   serial.Feed(kPort, "again");
-  EXPECT_EQ(server2->ReadExactly(loop, 5), "again");
+  EXPECT_EQ(server2->ReadExactly(5), "again");
   EXPECT_EQ(loop.NowMs(), 0) << "every byte went at once, none waited for a poll";
   EXPECT_EQ(console, (std::vector<std::string>{kOk, kOk}));
 }

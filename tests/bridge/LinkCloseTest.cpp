@@ -1,7 +1,7 @@
 // Ending the remote link: the server's close, a reset, and Disconnect by the program.
 #include <gtest/gtest.h>
 
-#include "LinkTestSupport.h"
+#include "LinkFixture.h"
 
 namespace kov::linktest {
 namespace {
@@ -12,11 +12,19 @@ void ExpectIdle(TBridgeClientChanel& link) {
   EXPECT_FALSE(link.Socket.Active());
 }
 
-TEST_F(LinkTest, ServerCloseTakesTheLinkDownAndRestartsTheChannels) {
+TEST_F(LinkTest, ServerCloseDeliversItsLastBytesTakesTheLinkDownAndRestartsTheChannels) {
   StopChannels();
   auto peer = ConnectLinked();
+  const std::string last = PatternBytes(5000, 11);
+  EXPECT_TRUE(peer->Send(last));
   peer->Close();
-  ASSERT_TRUE(loop.RunUntil([&] { return console.size() == 2; }));
+  std::string written;
+  ASSERT_TRUE(loop.RunUntil([&] {
+    written += serial.TakeWritten(kPort);
+    return console.size() == 2;
+  }));
+  written += serial.TakeWritten(kPort);
+  EXPECT_TRUE(written == last) << "the bytes sent just before the close reach the serial port";
   loop.RunUntil([] { return false; }, 50);
 
   EXPECT_EQ(console, (std::vector<std::string>{kOk, kClosedByServer}));
@@ -25,22 +33,6 @@ TEST_F(LinkTest, ServerCloseTakesTheLinkDownAndRestartsTheChannels) {
   EXPECT_EQ(ChannelsOpened(), 8);
   EXPECT_EQ(ActiveFlags(), 8);
   EXPECT_EQ(log.Count("closed by the remote server"), 1u);
-}
-
-TEST_F(LinkTest, BytesSentJustBeforeTheServerClosesReachTheSerialPort) {
-  StopChannels();
-  auto peer = ConnectLinked();
-  const std::string last = PatternBytes(5000, 11);
-  peer->Send(loop, last);
-  peer->Close();
-  std::string written;
-  ASSERT_TRUE(loop.RunUntil([&] {
-    written += serial.TakeWritten(kPort);
-    return console.size() == 2;
-  }));
-  written += serial.TakeWritten(kPort);
-  EXPECT_TRUE(written == last);
-  EXPECT_EQ(console.back(), kClosedByServer);
 }
 
 TEST_F(LinkTest, ServerResetReportsTheErrorOnceAndTakesTheLinkDown) {
@@ -68,7 +60,7 @@ TEST_F(LinkTest, DisconnectClosesQuietlyAndLeavesTheChannelsStopped) {
   ExpectIdle(link);
   EXPECT_FALSE(serial.IsOpen(kPort));
   EXPECT_EQ(CallCount("SioDone(2)=0"), 1u);
-  EXPECT_TRUE(peer->WaitClosed(loop));
+  EXPECT_TRUE(peer->WaitClosed());
   loop.AdvanceMs(200);
   EXPECT_EQ(console, std::vector<std::string>{kOk})
       << "no closing line for the program's own close";
@@ -92,9 +84,9 @@ TEST_F(LinkTest, DisconnectWhileConnectingDropsTheLateConnection) {
   EXPECT_FALSE(serial.IsOpen(kPort));
 
   // The attempt was under way and completes; nobody wants it any more.
-  auto peer = server.Accept(loop);
-  ASSERT_NE(peer, nullptr);
-  EXPECT_TRUE(peer->WaitClosed(loop));
+  TcpClient peer = server.Accept(loop);
+  ASSERT_TRUE(peer.Connected());
+  EXPECT_TRUE(peer.WaitClosed());
   loop.AdvanceMs(200);
   EXPECT_EQ(link.Connected, 0);
   EXPECT_FALSE(link.Relay().Moving());
@@ -110,9 +102,9 @@ TEST_F(LinkTest, FailedConnectGivesUpTheAttemptStillUnderWay) {
   EXPECT_FALSE(serial.IsOpen(kPort)) << "the first attempt's port is released";
 
   // The first attempt completes after all; it is not taken for a link on COM6.
-  auto peer = server.Accept(loop);
-  ASSERT_NE(peer, nullptr);
-  EXPECT_TRUE(peer->WaitClosed(loop));
+  TcpClient peer = server.Accept(loop);
+  ASSERT_TRUE(peer.Connected());
+  EXPECT_TRUE(peer.WaitClosed());
   loop.AdvanceMs(200);
   EXPECT_EQ(link.Connected, 0);
   EXPECT_TRUE(console.empty());

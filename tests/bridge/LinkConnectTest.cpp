@@ -7,7 +7,7 @@
 
 #include <stdexcept>
 
-#include "LinkTestSupport.h"
+#include "LinkFixture.h"
 
 namespace kov::linktest {
 namespace {
@@ -37,7 +37,7 @@ TEST_P(LinkSerialFailureTest, RaisesItsTextAndMakesNoConnection) {
   EXPECT_EQ(link.Connected, 0);
   EXPECT_EQ(link.PortIndex, kPort);
   EXPECT_EQ(link.Socket.Socket().NativeHandle(), -1) << "no socket was made";
-  EXPECT_EQ(server.Accept(loop, 200), nullptr) << "no TCP connection was attempted";
+  EXPECT_FALSE(server.Accept(loop, 200).Connected()) << "no TCP connection was attempted";
   EXPECT_TRUE(console.empty());
   EXPECT_FALSE(link.Relay().Moving());
   // The channels stay closed as ConnectServer left them; the console command reports the text.
@@ -59,7 +59,7 @@ TEST_F(LinkTest, PortNumberInTheTextIsTheConsoleNumber) {
 }
 
 TEST_F(LinkTest, RefusedConnectionReportsClosesThePortAndRestartsTheChannels) {
-  RefusingPort nobody;
+  TcpListener nobody = TcpListener::Refusing();
   link.RemotePort = nobody.Port();
   StopChannels();
 
@@ -85,8 +85,8 @@ TEST_F(LinkTest, SuccessfulConnectionSaysOkOnceAndStartsTheRelay) {
   EXPECT_EQ(link.Connected, 0);
   EXPECT_TRUE(console.empty()) << "the outcome comes with the connect event";
 
-  auto peer = server.Accept(loop);
-  ASSERT_NE(peer, nullptr);
+  TcpClient peer = server.Accept(loop);
+  ASSERT_TRUE(peer.Connected());
   ASSERT_TRUE(loop.RunUntil([&] { return link.Connected == 1; }));
   loop.RunUntil([] { return false; }, 50);
 
@@ -156,11 +156,11 @@ TEST_F(LinkTest, ConnectAfterDisconnectStartsAfresh) {
   StopChannels();
   auto first = ConnectLinked();
   link.Disconnect();
-  ASSERT_TRUE(first->WaitClosed(loop));
+  ASSERT_TRUE(first->WaitClosed());
 
   auto second = ConnectLinked();
   EXPECT_EQ(console, (std::vector<std::string>{kOk, kOk}));
-  second->Send(loop, std::string("x\0y", 3));
+  EXPECT_TRUE(second->Send(std::string("x\0y", 3)));
   std::string written;
   loop.RunUntil([&] {
     written += serial.TakeWritten(kPort);

@@ -3,10 +3,10 @@
 // holders in RelayFlowTest).
 #include <gtest/gtest.h>
 
-#include <array>
-
-#include "LinkTestSupport.h"
+#include "LinkFixture.h"
+#include "TestPortPaths.h"
 #include "bridge/TermiosSerial.h"
+#include "tests/support/Pty.h"
 
 namespace kov::linktest {
 namespace {
@@ -15,7 +15,7 @@ TEST_F(LinkTest, SerialEventsOfAPortTheLinkNoLongerUsesAreLeftAlone) {
   StopChannels();
   auto peer = ConnectLinked();
   link.Disconnect();
-  ASSERT_TRUE(peer->WaitClosed(loop));
+  ASSERT_TRUE(peer->WaitClosed());
 
   // The port is opened again by someone else, whose callbacks are not installed yet.
   ASSERT_EQ(serial.SioReset(kPort, 1000, 1000), 0);
@@ -28,36 +28,33 @@ TEST_F(LinkTest, SerialEventsOfAPortTheLinkNoLongerUsesAreLeftAlone) {
 TEST(LinkPtyTest, BridgesAPseudoTerminalBothWays) {
   LogCapture log;
   EventLoop loop(EventLoop::Clock::Manual);
-  TestPty pty(loop);
-  std::array<std::string, kSioPortCount> paths;
-  for (auto& path : paths) path = "/nonexistent/kov-link-test";
-  paths[2] = pty.SlavePath();
-  TermiosSerial serial(loop, paths);
+  Pty pty(loop);
+  TermiosSerial serial(loop, PathsWith(pty.SlavePath(), 2));
   TConfigFile config;
   TBridges bridges(loop, serial, config);
   std::vector<std::string> console;
-  RemoteServer server;
+  TcpListener server("127.0.0.1", 0);
   TBridgeClientChanel link(loop, serial, bridges,
                            [&](const std::string& text) { console.push_back(text); });
   link.RemotePort = server.Port();
 
   EXPECT_FALSE(link.Connect(2, "127.0.0.1"));
-  auto peer = server.Accept(loop);
-  ASSERT_NE(peer, nullptr);
+  TcpClient peer = server.Accept(loop);
+  ASSERT_TRUE(peer.Connected());
   ASSERT_TRUE(loop.RunUntil([&] { return link.Connected == 1; }));
 
   const std::string fromDevice = PatternBytes(20000, 5);
   pty.Send(fromDevice);
-  EXPECT_TRUE(peer->ReadExactly(loop, fromDevice.size()) == fromDevice);
+  EXPECT_TRUE(peer.ReadExactly(fromDevice.size()) == fromDevice);
 
   const std::string fromServer = PatternBytes(20000, 9);
-  peer->Send(loop, fromServer);
+  EXPECT_TRUE(peer.Send(fromServer));
   loop.RunUntil([&] { return pty.Received().size() >= fromServer.size(); });
   EXPECT_TRUE(pty.Received() == fromServer);
   EXPECT_EQ(loop.NowMs(), 0);
 
   link.Disconnect();
-  EXPECT_TRUE(peer->WaitClosed(loop));
+  EXPECT_TRUE(peer.WaitClosed());
   EXPECT_EQ(serial.SioRxQue(2), kSioNotOpen);
 }
 

@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "SerialTestSupport.h"
 #include "bridge/PortLines.h"
 #include "bridge/PortTable.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
 namespace kov {

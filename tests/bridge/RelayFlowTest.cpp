@@ -7,16 +7,12 @@
 #include <algorithm>
 #include <memory>
 
-#include "ChannelTestSupport.h"
-#include "LinkTestSupport.h"
+#include "LinkFixture.h"
+#include "tests/support/Drive.h"
+#include "tests/support/Notices.h"
 
 namespace kov {
 namespace {
-
-using chantest::Difference;
-using chantest::Drive;
-using chantest::SmallSendBuffer;
-using chantest::TestClient;
 
 enum class Holder { Channel, Link };
 void PrintTo(Holder holder, std::ostream* out) {
@@ -27,21 +23,21 @@ class RelayFlow : public linktest::LinkTest, public ::testing::WithParamInterfac
  protected:
   // Connects the far end (a client of the channel, or the server the link calls) with the given
   // socket receive buffer (0: the default) and waits until the holder bridges it.
-  std::unique_ptr<TestClient> Bridge(int receiveBuffer = 0) {
+  TcpClient Bridge(int receiveBuffer = 0) {
     StopChannels();
     if (GetParam() == Holder::Channel) {
       const PortSettings& settings = config.Ports[kPort];
       EXPECT_EQ(bridges.Channel(kPort).Open(9, 2, settings.TcpPort), 0);
-      auto client = std::make_unique<TestClient>(settings.TcpPort, "127.0.0.1", receiveBuffer);
-      EXPECT_EQ(client->ReadExactly(loop, kNoticeSize), chantest::kB01);
+      TcpClient client(loop, settings.TcpPort, {.receiveBuffer = receiveBuffer});
+      EXPECT_EQ(client.ReadExactly(kNoticeSize), notice::kB01);
       return client;
     }
     if (receiveBuffer > 0) server.SetReceiveBuffer(receiveBuffer);
     EXPECT_FALSE(link.Connect(kPort, "127.0.0.1"));
-    int fd = -1;
-    EXPECT_TRUE(loop.RunUntil([&] { return (fd = server.AcceptFd()) >= 0; }));
+    TcpClient peer = server.Accept(loop);
+    EXPECT_TRUE(peer.Connected());
     EXPECT_TRUE(loop.RunUntil([&] { return link.Connected == 1; }));
-    return TestClient::Adopt(fd);
+    return peer;
   }
   // The program's end of the connection.
   TCustomWinSocket& Connection() {
@@ -62,7 +58,7 @@ TEST_P(RelayFlow, BytesGoBothWaysWholeAndAtOnce) {
   auto peer = Bridge();
   const std::string up = PatternBytes(300000, 7);
   ASSERT_NE(up.find('\0'), std::string::npos);
-  peer->Send(loop, up);
+  EXPECT_TRUE(peer.Send(up));
   std::string written;
   loop.RunUntil([&] {
     written += serial.TakeWritten(kPort);
@@ -75,7 +71,7 @@ TEST_P(RelayFlow, BytesGoBothWaysWholeAndAtOnce) {
   for (const std::string& piece :
        {std::string("\0", 1), std::string("ab\0", 3), std::string("z"), PatternBytes(200000, 3)}) {
     serial.Feed(kPort, piece);
-    EXPECT_EQ(Difference(peer->ReadExactly(loop, piece.size()), piece), "equal");
+    EXPECT_EQ(Difference(peer.ReadExactly(piece.size()), piece), "equal");
     down += piece;
   }
   EXPECT_EQ(loop.NowMs(), 0) << "delivered without waiting for the poll";
@@ -96,7 +92,7 @@ TEST_P(RelayFlow, SlowSerialLineHoldsTheConnectionBack) {
   bool paused = false;
   std::string written;
   bool done = Drive(loop, [&] {
-    sent += peer->SendSome(std::string_view(bytes).substr(sent));
+    sent += peer.SendSome(std::string_view(bytes).substr(sent));
     paused = paused || Connection().ReadPaused();
     mostInRing = std::max(mostInRing, serial.TxQueued(kPort));
     serial.DrainTx(kPort, 16 * 1024);
@@ -135,7 +131,7 @@ TEST_P(RelayFlow, SlowConnectionLeavesTheBytesInTheSerialRing) {
   // Reading it all brings every byte, in order, without the clock.
   std::string got;
   bool done = Drive(loop, [&] {
-    got += peer->ReadNow(16384);
+    got += peer.ReadNow(16384);
     mostQueued = std::max(mostQueued, Connection().OutputQueued());
     return got.size() >= bytes.size();
   });
@@ -151,7 +147,7 @@ TEST_P(RelayFlow, SlowConnectionLeavesTheBytesInTheSerialRing) {
 TEST_P(RelayFlow, FullSerialRingWaitsForRoomAndTheIdleRelaySleeps) {
   serial.SetTxCapacity(kPort, 10);
   auto peer = Bridge();
-  peer->Send(loop, "0123456789abcdef");
+  EXPECT_TRUE(peer.Send("0123456789abcdef"));
   ASSERT_TRUE(loop.RunUntil([&] { return Connection().ReadPaused(); }));
   EXPECT_EQ(serial.TxQueued(kPort), 10u);
 
@@ -164,7 +160,7 @@ TEST_P(RelayFlow, FullSerialRingWaitsForRoomAndTheIdleRelaySleeps) {
   });
   EXPECT_EQ(written, "0123456789abcdef");
   serial.Feed(kPort, std::string("ab\0c", 4));
-  EXPECT_EQ(peer->ReadExactly(loop, 4), std::string("ab\0c", 4));
+  EXPECT_EQ(peer.ReadExactly(4), std::string("ab\0c", 4));
   EXPECT_EQ(loop.NowMs(), 0);
 
   // Nothing moves any more: no poll is armed, and none comes in a minute.
@@ -172,9 +168,9 @@ TEST_P(RelayFlow, FullSerialRingWaitsForRoomAndTheIdleRelaySleeps) {
   EXPECT_FALSE(Relay().PollTimer.Enabled());
   loop.AdvanceMs(60000);
   EXPECT_FALSE(Relay().PollTimer.Enabled());
-  EXPECT_EQ(peer->ReadNow(), "");
+  EXPECT_EQ(peer.ReadNow(), "");
   serial.Feed(kPort, "x");
-  EXPECT_EQ(peer->ReadExactly(loop, 1), "x") << "a byte still goes at once";
+  EXPECT_EQ(peer.ReadExactly(1), "x") << "a byte still goes at once";
 }
 
 INSTANTIATE_TEST_SUITE_P(Holders, RelayFlow, ::testing::Values(Holder::Channel, Holder::Link),

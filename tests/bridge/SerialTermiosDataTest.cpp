@@ -5,10 +5,13 @@
 
 #include <memory>
 
-#include "SerialTestSupport.h"
 #include "TestPortPaths.h"
 #include "bridge/SerialLease.h"
 #include "bridge/TermiosSerial.h"
+#include "tests/support/Descriptors.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/Pattern.h"
+#include "tests/support/Pty.h"
 
 namespace kov {
 namespace {
@@ -18,15 +21,6 @@ double CpuSeconds() {
   getrusage(RUSAGE_SELF, &usage);
   return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// Where two byte strings first differ, for a readable failure on megabytes.
-std::string FirstDifference(const std::string& got, const std::string& want) {
-  size_t i = 0;
-  while (i < got.size() && i < want.size() && got[i] == want[i]) ++i;
-  if (i == got.size() && i == want.size()) return "equal";
-  return "sizes " + std::to_string(got.size()) + " and " + std::to_string(want.size()) +
-         ", first difference at byte " + std::to_string(i);
 }
 
 class SerialTermiosData : public ::testing::Test {
@@ -69,7 +63,7 @@ class SerialTermiosData : public ::testing::Test {
 
   LogCapture log;
   EventLoop loop;
-  TestPty pty{loop};
+  Pty pty{loop};
   std::unique_ptr<TermiosSerial> serial =
       std::make_unique<TermiosSerial>(loop, PathsWith(pty.SlavePath()));
   std::function<void()> onRx;
@@ -87,11 +81,12 @@ class SerialTermiosData : public ::testing::Test {
   size_t putOffset = 0;
 };
 
-TEST_F(SerialTermiosData, EveryByteValueGoesBothWaysUnchanged) {
+TEST_F(SerialTermiosData, EveryByteValueAndAMegabyteGoBothWaysWholeAndInOrder) {
   Open();
   std::string all;
   for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
   all += std::string(3, '\0') + "\r\n\n\r\x11\x13\x03\x1a\x7f";  // line and flow control bytes
+  const std::string data = all + PatternBytes(1 << 20, 7);
 
   int rxEvents = 0;
   SetEvents({[&] {
@@ -100,26 +95,14 @@ TEST_F(SerialTermiosData, EveryByteValueGoesBothWaysUnchanged) {
                TakeAll();
              },
              nullptr});
-  pty.Send(all);
-  ASSERT_TRUE(loop.RunUntil([&] { return received.size() >= all.size(); }));
-  EXPECT_EQ(received, all);
+  pty.Send(data);
+  ASSERT_TRUE(loop.RunUntil([&] { return received.size() >= data.size(); }, 30000))
+      << received.size();
+  EXPECT_TRUE(received == data) << Difference(received, data);
   EXPECT_GE(rxEvents, 1);
 
   EXPECT_EQ(lease->SioPuts(all.data(), static_cast<int32_t>(all.size())),
             static_cast<int32_t>(all.size()));
-  ASSERT_TRUE(loop.RunUntil([&] { return pty.Received().size() >= all.size(); }));
-  EXPECT_EQ(pty.Received(), all);
-}
-
-TEST_F(SerialTermiosData, AMegabyteEachWayArrivesWholeAndInOrder) {
-  Open();
-  const std::string data = PatternBytes(1 << 20, 7);
-  SetEvents({[&] { TakeAll(); }, nullptr});
-  pty.Send(data);
-  ASSERT_TRUE(loop.RunUntil([&] { return received.size() >= data.size(); }, 30000))
-      << received.size();
-  EXPECT_TRUE(received == data) << FirstDifference(received, data);
-
   outgoing = PatternBytes(1 << 20, 11);
   int roomEvents = 0;
   SetEvents({nullptr, [&] {
@@ -128,9 +111,10 @@ TEST_F(SerialTermiosData, AMegabyteEachWayArrivesWholeAndInOrder) {
              }});
   PutMore();
   EXPECT_LT(putOffset, outgoing.size()) << "a megabyte does not fit at once";
-  ASSERT_TRUE(loop.RunUntil([&] { return pty.Received().size() >= outgoing.size(); }, 30000))
+  const std::string sent = all + outgoing;
+  ASSERT_TRUE(loop.RunUntil([&] { return pty.Received().size() >= sent.size(); }, 30000))
       << pty.Received().size();
-  EXPECT_TRUE(pty.Received() == outgoing) << FirstDifference(pty.Received(), outgoing);
+  EXPECT_TRUE(pty.Received() == sent) << Difference(pty.Received(), sent);
   EXPECT_GT(roomEvents, 0);
 }
 
@@ -164,7 +148,7 @@ TEST_F(SerialTermiosData, AFullReceiveRingHoldsTheDeviceBackInsteadOfLosingBytes
       },
       30000))
       << received.size();
-  EXPECT_TRUE(received == data) << FirstDifference(received, data);
+  EXPECT_TRUE(received == data) << Difference(received, data);
 }
 
 TEST_F(SerialTermiosData, OnTxRoomComesWhenAskedFor) {
@@ -197,7 +181,7 @@ TEST_F(SerialTermiosData, OnTxRoomComesWhenAskedFor) {
   PutMore();
   ASSERT_TRUE(loop.RunUntil([&] { return pty.Received().size() >= 5 + outgoing.size(); }));
   EXPECT_TRUE(pty.Received().substr(5) == outgoing)
-      << FirstDifference(pty.Received().substr(5), outgoing);
+      << Difference(pty.Received().substr(5), outgoing);
 }
 
 TEST_F(SerialTermiosData, RoomIsReportedOnceHalfTheRingIsFree) {
@@ -231,7 +215,7 @@ TEST_F(SerialTermiosData, RoomIsReportedOnceHalfTheRingIsFree) {
   PutMore();
   pty.SetReading(true);
   ASSERT_TRUE(loop.RunUntil([&] { return pty.Received().size() >= outgoing.size(); }));
-  EXPECT_TRUE(pty.Received() == outgoing) << FirstDifference(pty.Received(), outgoing);
+  EXPECT_TRUE(pty.Received() == outgoing) << Difference(pty.Received(), outgoing);
 }
 
 TEST_F(SerialTermiosData, ResetWhileRoomIsOwedStillTellsTheWriter) {
@@ -285,7 +269,7 @@ TEST_F(SerialTermiosData, AHungUpDeviceIsLeftAloneWithoutSpinning) {
   Open();
   pty.Send("last words");
   ASSERT_TRUE(loop.RunUntil([&] { return lease->SioRxQue() == 10; }));
-  pty.CloseMaster();
+  pty.Close();
   const int held = OpenDescriptors();
   ASSERT_TRUE(loop.RunUntil([&] { return lostEvents == 1; }));
   EXPECT_TRUE(serial->DeviceAway(0));
@@ -326,7 +310,7 @@ TEST_F(SerialTermiosData, AHangUpWithWritesWaitingReleasesTheWriter) {
   outgoing = PatternBytes(100000, 9);
   PutMore();
   ASSERT_LT(putOffset, outgoing.size());
-  pty.CloseMaster();
+  pty.Close();
   ASSERT_TRUE(loop.RunUntil([&] { return roomEvents > 0; }))
       << "a writer waiting for room must not wait forever";
   EXPECT_TRUE(serial->DeviceAway(0));

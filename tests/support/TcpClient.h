@@ -12,7 +12,7 @@
 //   console.ReadThrough("Password:");          // what came up to the text; the rest stays
 //
 // What arrives is kept until a read takes it. ReadExactly, ReadThrough and ReadNow take part of
-// it; ReadUntil and ReadFor take all of it.
+// it; ReadUntil, ReadFor and ReadUntilClosed take all of it.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -32,6 +32,7 @@
 #include <string_view>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "event/EventLoop.h"
 
@@ -174,6 +175,13 @@ class TcpClient {
     return Take(received_.size());
   }
 
+  // Reads until the peer closes the connection, or the deadline passes (Eof() tells which).
+  std::string ReadUntilClosed(int timeoutMs = 5000) {
+    std::string out;
+    WaitClosed(timeoutMs, &out);
+    return out;
+  }
+
   // True when the peer has closed the connection (end of stream or reset) within the time
   // given. The bytes that arrived first are moved to *before when given; else they stay.
   bool WaitClosed(int timeoutMs = 5000, std::string* before = nullptr) {
@@ -257,24 +265,29 @@ class TcpClient {
 class TcpListener {
  public:
   // On the address given; port 0 takes one the kernel chooses (Port() tells it).
-  TcpListener(const char* address, int port) {
+  TcpListener(const char* address, int port, bool listening = true) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int one = 1;
     setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr = Ipv4Address(address, port);
-    ok_ = bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(fd_, 5) == 0;
+    ok_ = bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+          (!listening || listen(fd_, 8) == 0);
     socklen_t len = sizeof addr;
     getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
     port_ = ntohs(addr.sin_port);
   }
   // On every local address, as another program holding the port would.
   explicit TcpListener(int port) : TcpListener("0.0.0.0", port) {}
+  // A loopback port that is bound and not listening: connections to it are refused.
+  static TcpListener Refusing() { return TcpListener("127.0.0.1", 0, false); }
   ~TcpListener() { Close(); }
   TcpListener(const TcpListener&) = delete;
   TcpListener& operator=(const TcpListener&) = delete;
 
   bool Ok() const { return ok_; }
   int Port() const { return port_; }
+  // The receive buffer the connections it accepts start with (set before they come).
+  void SetReceiveBuffer(int bytes) { setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes); }
   int Fd() const { return fd_; }
   void Close() {
     if (fd_ >= 0) close(fd_);
@@ -348,6 +361,23 @@ inline int FreeTcpPort() {
     if (free) return port;
   }
   return 0;
+}
+
+// count different ports, each free when it was taken.
+inline std::vector<int> FreeTcpPorts(size_t count) {
+  std::vector<int> ports;
+  while (ports.size() < count) {
+    const int port = FreeTcpPort();
+    if (port == 0) break;
+    if (std::find(ports.begin(), ports.end(), port) == ports.end()) ports.push_back(port);
+  }
+  return ports;
+}
+
+// Makes the kernel take little of a connection's output at a time, as a slow network would
+// (a fixed send buffer, no growing it).
+inline void SmallSendBuffer(int fd, int bytes = 16384) {
+  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
 }
 
 }  // namespace kov
