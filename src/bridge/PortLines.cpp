@@ -99,6 +99,16 @@ bool ApplyOption(const std::string& name, const std::string& value, PortOptions&
   if (name == "rts") return OnOff(value, o.rts);
   if (name == "lowlatency") return OnOff(value, o.lowLatency);
   if (name == "notices") return OnOff(value, o.notices);
+  if (name == "protocol") {
+    if (value == "raw") {
+      o.protocol = PortProtocol::Raw;
+    } else if (value == "rfc2217") {
+      o.protocol = PortProtocol::Rfc2217;
+    } else {
+      return false;
+    }
+    return true;
+  }
   if (name == "idle") return Seconds(value, PortOptions::kMaxIdleSeconds, o.idleSeconds);
   if (name == "keepalive") {
     return Seconds(value, PortOptions::kMaxKeepaliveSeconds, o.keepaliveSeconds);
@@ -128,6 +138,10 @@ std::string ParseOptions(std::string_view rest, PortOptions& options) {
 }
 
 }  // namespace
+
+const char* ProtocolName(PortProtocol protocol) {
+  return protocol == PortProtocol::Rfc2217 ? "rfc2217" : "raw";
+}
 
 std::string DefaultPortPath(int32_t port) { return "/dev/ttyS" + std::to_string(port); }
 
