@@ -1,5 +1,7 @@
 #include "bridge/Rfc2217SerialLine.h"
 
+#include <utility>
+
 #include "bridge/SerialLease.h"
 #include "bridge/SerialRelay.h"
 
@@ -9,37 +11,28 @@ namespace {
 using TSetting = TRfc2217Line::TSetting;
 
 ModemSignal SignalOf(TRfc2217Line::TSignal signal) {
-  switch (signal) {
-    case TRfc2217Line::TSignal::eDtr:
-      return ModemSignal::Dtr;
-    case TRfc2217Line::TSignal::eRts:
-      return ModemSignal::Rts;
-    case TRfc2217Line::TSignal::eBreak:
-      break;
-  }
-  return ModemSignal::Break;
+  return signal == TRfc2217Line::TSignal::eDtr   ? ModemSignal::Dtr
+         : signal == TRfc2217Line::TSignal::eRts ? ModemSignal::Rts
+                                                 : ModemSignal::Break;
 }
 
+// The two enumerations of flow control name the same three settings in another order.
+constexpr std::pair<TRfc2217Line::TFlow, FlowControl> kFlows[] = {
+    {TRfc2217Line::TFlow::eNone, FlowControl::None},
+    {TRfc2217Line::TFlow::eXonXoff, FlowControl::XonXoff},
+    {TRfc2217Line::TFlow::eRtsCts, FlowControl::RtsCts},
+};
+
 TRfc2217Line::TFlow FlowOf(FlowControl flow) {
-  switch (flow) {
-    case FlowControl::RtsCts:
-      return TRfc2217Line::TFlow::eRtsCts;
-    case FlowControl::XonXoff:
-      return TRfc2217Line::TFlow::eXonXoff;
-    case FlowControl::None:
-      break;
+  for (const auto& [theirs, ours] : kFlows) {
+    if (ours == flow) return theirs;
   }
   return TRfc2217Line::TFlow::eNone;
 }
 
 FlowControl FlowOf(TRfc2217Line::TFlow flow) {
-  switch (flow) {
-    case TRfc2217Line::TFlow::eRtsCts:
-      return FlowControl::RtsCts;
-    case TRfc2217Line::TFlow::eXonXoff:
-      return FlowControl::XonXoff;
-    case TRfc2217Line::TFlow::eNone:
-      break;
+  for (const auto& [theirs, ours] : kFlows) {
+    if (theirs == flow) return ours;
   }
   return FlowControl::None;
 }

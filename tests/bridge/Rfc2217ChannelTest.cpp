@@ -174,6 +174,26 @@ TEST_F(Rfc2217Channel, ASlowDeviceHoldsTheClientBackAndLosesNothing) {
   EXPECT_EQ(client.ReadExactly(answers.size()), answers);
 }
 
+TEST_F(Rfc2217Channel, ADeviceThatVanishesEndsTheConnectionWithoutText) {
+  TcpClient client(loop);
+  Bridge(client);
+  EXPECT_EQ(Ask(client, "\x01\x00\x00\x25\x80"s, 10), Sb("\x65\x00\x00\x25\x80"s));
+  serial.Feed(0, "last\xff");
+  serial.Unplug(0);
+  std::string rest;
+  EXPECT_TRUE(client.WaitClosed(5000, &rest));
+  EXPECT_EQ(rest, "last\xff\xff");  // the device's last bytes, and no notice
+  EXPECT_EQ(log.Count("COM1: client 127.0.0.1 let go (its device went away)"), 1u) << log.All();
+  // Back again: the port's own line, and a client is bridged as before.
+  serial.Plug(0);
+  loop.AdvanceMs(1000);
+  ASSERT_TRUE(loop.RunUntil([&] { return serial.IsOpen(0); }));
+  EXPECT_EQ(DescribeLine(serial.AppliedLine(0)), "115200 8N1");
+  TcpClient next(loop);
+  ASSERT_TRUE(next.Connect(port));
+  EXPECT_EQ(next.ReadExactly(kOffer.size()), kOffer);
+}
+
 TEST(Rfc2217Option, ParsedWithTheOtherOptionsAndABadValueKeepsThePortClosed) {
   std::vector<std::string> problems;
   const PortLineList lines = ParsePortLines(
