@@ -1,7 +1,8 @@
 #pragma once
 // A program under test bridging pseudo-terminals to TCP ports: kovbridge (its ports raw, or
-// speaking Telnet with the Com Port Control Option), socat (one process per port) or ser2net. Writes each one's configuration into a working directory of its own,
-// starts it, waits until it listens, and sums what /proc says over its processes.
+// speaking Telnet with the Com Port Control Option), socat (one process per port) or ser2net.
+// Writes each one's configuration into a working directory of its own, starts it, waits until
+// it listens, and sums what /proc says over its processes.
 #include <stdlib.h>
 
 #include <cstdio>

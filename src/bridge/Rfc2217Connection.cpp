@@ -22,9 +22,7 @@ Rfc2217Connection::Rfc2217Connection(EventLoop& loop, SerialRelay& relay, std::s
       session_(line_, std::move(signature)),
       modemPoll_(loop, kModemPollMs) {
   session_.OnClientBytes = [this](const char* data, size_t len) { ToPeer(data, len); };
-  session_.OnDeviceBytes = [this](const char* data, size_t len) {
-    relay_.PutToPort(data, len);
-  };
+  session_.OnDeviceBytes = [this](const char* data, size_t len) { relay_.PutToPort(data, len); };
   session_.OnClientFlow = [this](bool suspended) {
     // Resumed: the bytes that waited in the port go now.
     if (!suspended && !stopped_) relay_.RequestPoll();

@@ -1,7 +1,8 @@
 #pragma once
 // The serial line a remote-control client drives (TRfc2217Line), over the port a relay holds:
-// each call goes through the relay's lease, and every answer is read back from what the serial layer holds after
-// the call, so a setting or a signal the device refused comes back as the one still in force.
+// each call goes through the relay's lease, and every answer is read back from what the serial
+// layer holds after the call, so a setting or a signal the device refused comes back as the one
+// still in force.
 //
 //   Rfc2217SerialLine line(relay);
 //   TRfc2217Session session(line, "KOV Bridge COM1");

@@ -154,7 +154,8 @@ void SerialRelay::SetFilter(RelayFilter* filter) {
 
 int32_t SerialRelay::PutToPort(const char* data, size_t len) {
   if (!lease_ || len == 0) return 0;
-  const int32_t put = lease_->SioPuts(data, static_cast<int32_t>(std::min<size_t>(len, kQueueSize)));
+  const auto count = static_cast<int32_t>(std::min<size_t>(len, kQueueSize));
+  const int32_t put = lease_->SioPuts(data, count);
   if (put > 0 && hooks_.ToDevice) hooks_.ToDevice(put);
   return put;
 }
@@ -197,7 +198,8 @@ void SerialRelay::PeerReadable(TCustomWinSocket& socket) {
       const size_t used = filter_->FromPeer(txChunk_.data(), static_cast<size_t>(got),
                                             static_cast<size_t>(room));
       if (used < static_cast<size_t>(got) && filter_ && lease_) {
-        // The room ran out within the chunk (a command's bytes among them): the rest waits here.
+        // The room ran out within the chunk (a 255 held from the chunk before turned out to be
+        // data with the byte after it): the rest waits here.
         kept_.assign(txChunk_.data() + used, txChunk_.data() + got);
         socket.SetReadPaused(true);
         lease_->WantTxRoom();

@@ -66,20 +66,35 @@ termios TermiosOf(const Pty& pty) {
 std::string Describe(const termios& t) {
   std::string rate;
   switch (cfgetospeed(&t)) {
-    case B9600: rate = "9600"; break;
-    case B19200: rate = "19200"; break;
-    case B115200: rate = "115200"; break;
-    default: rate = "?"; break;
+    case B9600:
+      rate = "9600";
+      break;
+    case B19200:
+      rate = "19200";
+      break;
+    case B115200:
+      rate = "115200";
+      break;
+    default:
+      rate = "?";
+      break;
   }
   return rate + ((t.c_cflag & CSTOPB) ? " 2 stop" : " 1 stop");
+}
+
+TEST(Rfc2217Program, HelpNamesTheOption) {
+  TempDir dir;
+  Program help(ProgramPath("kovbridge"), dir.Root(), {"--help"});
+  EXPECT_EQ(help.Wait(), 0);
+  EXPECT_NE(help.Stdout().find("protocol=raw|rfc2217"), std::string::npos) << help.Stdout();
 }
 
 TEST(Rfc2217Program, AClientDrivesTheLineAndTheBytesPassIntact) {
   ProgramBench bench({1, 2});
   Pty& device = bench.Device(1);
   Pty& rawDevice = bench.Device(2);
-  bench.dir.Write("BridgePorts.conf", "COM1=" + device.Path() + " protocol=rfc2217\nCOM2=" +
-                                          rawDevice.Path() + "\n");
+  bench.dir.Write("BridgePorts.conf",
+                  "COM1=" + device.Path() + " protocol=rfc2217\nCOM2=" + rawDevice.Path() + "\n");
   // The stored line: 115200, no parity.
   bench.config.Ports[0].SpeedIndex = 9;
   bench.config.Ports[0].ParityIndex = 0;

@@ -85,10 +85,14 @@ TEST_F(Rfc2217Channel, AClientDrivesTheLineAndThePortTakesItsOwnBack) {
   EXPECT_EQ(Ask(client, "\x05\x07", 7), Sb("\x69\x09"));
 
   // Data both ways: 255 doubled on the wire only.
-  ASSERT_TRUE(client.Send("a\xff\xff" "b\0c"s));
+  ASSERT_TRUE(
+      client.Send("a\xff\xff"
+                  "b\0c"s));
   std::string written;
   ASSERT_TRUE(loop.RunUntil([&] { return (written += serial.TakeWritten(0)).size() >= 4; }));
-  EXPECT_EQ(written, "a\xff" "b\0c"s);
+  EXPECT_EQ(written,
+            "a\xff"
+            "b\0c"s);
   serial.Feed(0, "d\xff\0e"s);
   EXPECT_EQ(client.ReadExactly(5), "d\xff\xff\0e"s);
 
