@@ -33,6 +33,17 @@ inline int OpenClient(const Subject& subject, int port, const std::string& devic
     close(fd);
     return -1;
   }
+  if (subject.Telnet()) {
+    // The server's offer of the Com Port Control Option, taken as a client takes it.
+    static const std::string kOffer = "\xff\xfd\x2c\xff\xfb\x2c";
+    static const std::string kAgree = "\xff\xfb\x2c\xff\xfd\x2c";
+    if (!Expect(fd, kOffer, 5000, "Telnet offer", error) ||
+        !WriteAll(fd, kAgree.data(), kAgree.size(), 2000)) {
+      if (error.empty()) error = "cannot answer the Telnet offer";
+      close(fd);
+      return -1;
+    }
+  }
   if (!subject.WaitHolding(device, 5000)) {
     error = "the device " + device + " was not opened for the client";
     close(fd);

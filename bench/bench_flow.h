@@ -6,6 +6,10 @@
 // A Pump runs any number of flows at once on one thread with poll(), at full speed or at a
 // set rate per flow, until each has sent and received its target, a check fails, or nothing
 // moves for too long.
+//
+// A flow whose source is a Telnet connection doubles each byte 255 it writes there; one whose
+// sink is a Telnet connection reads Telnet there: 255 undoubled, negotiations and
+// subnegotiations dropped, and only the data checked.
 #include <poll.h>
 #include <unistd.h>
 
@@ -32,7 +36,7 @@ struct Flow {
     sendTarget += bytes;
     receiveTarget += bytes;
   }
-  bool Sent() const { return writer.Position() >= sendTarget; }
+  bool Sent() const { return writer.Position() >= sendTarget && begin == end; }
   bool Received() const { return checker.Position() >= receiveTarget; }
   uint64_t InFlight() const { return writer.Position() - checker.Position(); }
 
@@ -49,7 +53,46 @@ struct Flow {
   size_t begin = 0;
   size_t end = 0;
   std::string error;
+  bool escapeSource = false;  // the source is a Telnet connection
+  bool decodeSink = false;    // the sink is a Telnet connection
+  int telnetState = 0;        // where the sink's Telnet stream is (TelnetData below)
 };
+
+// Reads Telnet from in[0, n) into out (data only); returns the count of data bytes.
+inline size_t TelnetData(Flow& f, const char* in, size_t n, char* out) {
+  enum { kData, kIac, kVerb, kSub, kSubIac };
+  size_t k = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t b = static_cast<uint8_t>(in[i]);
+    switch (f.telnetState) {
+      case kData:
+        if (b == 255) {
+          f.telnetState = kIac;
+        } else {
+          out[k++] = static_cast<char>(b);
+        }
+        break;
+      case kIac:
+        if (b == 255) {
+          out[k++] = static_cast<char>(b);
+          f.telnetState = kData;
+        } else {
+          f.telnetState = b >= 251 ? kVerb : b == 250 ? kSub : kData;
+        }
+        break;
+      case kVerb:
+        f.telnetState = kData;
+        break;
+      case kSub:
+        if (b == 255) f.telnetState = kSubIac;
+        break;
+      default:
+        f.telnetState = b == 240 ? kData : kSub;
+        break;
+    }
+  }
+  return k;
+}
 
 struct PumpOptions {
   int stallMs = 20000;        // nothing moved for this long: failure
@@ -80,7 +123,7 @@ class Pump {
           return false;
         }
         if (!f->Sent()) {
-          if (Allowance(*f, start, now, options, wait) > 0) {
+          if (f->begin != f->end || Allowance(*f, start, now, options, wait) > 0) {
             fds.push_back({f->source, POLLOUT, 0});
             owners.emplace_back(f, true);
           }
@@ -145,19 +188,36 @@ class Pump {
   }
 
   static bool Send(Flow& f, int64_t allowance, const PumpOptions& options) {
-    if (allowance <= 0) return false;
     if (f.begin == f.end) {
+      if (allowance <= 0) return false;
       const size_t n = static_cast<size_t>(std::min<int64_t>(allowance, options.chunk));
-      f.staged.resize(std::max(f.staged.size(), options.chunk));
-      f.writer.Peek(f.staged.data(), n);
+      f.staged.resize(std::max(f.staged.size(), 2 * options.chunk));
       f.begin = 0;
-      f.end = n;
+      if (f.escapeSource) {
+        // The pattern counts as sent once staged; its wire form, 255 doubled, goes out as it can.
+        std::vector<char> plain(n);
+        f.writer.Peek(plain.data(), n);
+        f.writer.Advance(n);
+        size_t k = 0;
+        for (char c : plain) {
+          f.staged[k++] = c;
+          if (static_cast<uint8_t>(c) == 255) f.staged[k++] = c;
+        }
+        f.end = k;
+      } else {
+        f.writer.Peek(f.staged.data(), n);
+        f.end = n;
+      }
     }
-    const size_t n = std::min<size_t>(f.end - f.begin, static_cast<size_t>(allowance));
+    const size_t n = f.escapeSource
+                         ? f.end - f.begin
+                         : std::min<size_t>(f.end - f.begin,
+                                            static_cast<size_t>(std::max<int64_t>(allowance, 0)));
+    if (n == 0) return false;
     const ssize_t w = write(f.source, f.staged.data() + f.begin, n);
     if (w > 0) {
       f.begin += static_cast<size_t>(w);
-      f.writer.Advance(static_cast<size_t>(w));
+      if (!f.escapeSource) f.writer.Advance(static_cast<size_t>(w));
       return true;
     }
     if (w < 0 && errno != EAGAIN && errno != EINTR) {
@@ -167,7 +227,12 @@ class Pump {
   }
 
   bool Receive(Flow& f) {
-    const ssize_t r = read(f.sink, readBuffer_.data(), readBuffer_.size());
+    ssize_t r = read(f.sink, readBuffer_.data(), readBuffer_.size());
+    if (r > 0 && f.decodeSink) {
+      r = static_cast<ssize_t>(TelnetData(f, readBuffer_.data(), static_cast<size_t>(r),
+                                          readBuffer_.data()));
+      if (r == 0) return true;  // only Telnet
+    }
     if (r > 0) {
       const uint64_t room = f.receiveTarget - f.checker.Position();
       if (static_cast<uint64_t>(r) > room) {

@@ -1,7 +1,8 @@
 #pragma once
-// A program under test bridging pseudo-terminals to TCP ports: kovbridge, socat (one process
-// per port) or ser2net. Writes each one's configuration into a working directory of its own,
-// starts it, waits until it listens, and sums what /proc says over its processes.
+// A program under test bridging pseudo-terminals to TCP ports: kovbridge (its ports raw, or
+// speaking Telnet with the Com Port Control Option), socat (one process per port) or ser2net.
+// Writes each one's configuration into a working directory of its own, starts it, waits until
+// it listens, and sums what /proc says over its processes.
 #include <stdlib.h>
 
 #include <cstdio>
@@ -20,6 +21,7 @@ struct Program {
   std::string name;
   Kind kind;
   std::string binary;  // the program to start (a path, or a name looked up in PATH)
+  bool rfc2217 = false;  // kovbridge: its ports with protocol=rfc2217, the clients speak Telnet
 };
 
 // The notices kovbridge sends a client: taken on, let go, turned away (port busy).
@@ -36,7 +38,7 @@ inline std::string MakeWorkDir(const std::string& name) {
 // Idle; every port gets its own TCP port.
 inline bool WriteBridgeConfig(const std::string& dir, int consolePort,
                               const std::vector<std::string>& devices,
-                              const std::vector<int>& tcpPorts) {
+                              const std::vector<int>& tcpPorts, const std::string& options = "") {
   std::string text;
   auto line = [&text](const std::string& s) { text += s + "\r\n"; };
   line("- Password:");
@@ -55,7 +57,9 @@ inline bool WriteBridgeConfig(const std::string& dir, int consolePort,
   std::ofstream out(dir + "/BridgeConfig.sys", std::ios::binary);
   out << text;
   std::ofstream paths(dir + "/BridgePorts.conf");
-  for (size_t n = 0; n < devices.size(); ++n) paths << "COM" << n + 1 << "=" << devices[n] << "\n";
+  for (size_t n = 0; n < devices.size(); ++n) {
+    paths << "COM" << n + 1 << "=" << devices[n] << options << "\n";
+  }
   return static_cast<bool>(out) && static_cast<bool>(paths);
 }
 
@@ -102,7 +106,8 @@ class Subject {
       case Kind::kKovBridge:
         consolePort = FreeTcpPort();
         listening.push_back(consolePort);
-        if (!WriteBridgeConfig(dir_, consolePort, devices, tcpPorts)) {
+        if (!WriteBridgeConfig(dir_, consolePort, devices, tcpPorts,
+                               program_.rfc2217 ? " protocol=rfc2217" : "")) {
           error = "cannot write BridgeConfig.sys";
           return false;
         }
@@ -150,7 +155,9 @@ class Subject {
     dir_.clear();
   }
 
-  bool SendsNotices() const { return program_.kind == Kind::kKovBridge; }
+  bool SendsNotices() const { return program_.kind == Kind::kKovBridge && !program_.rfc2217; }
+  // The clients speak Telnet: 255 doubled both ways, the server's options read and dropped.
+  bool Telnet() const { return program_.rfc2217; }
   // socat opens the device when its one client connects, and ends when that client leaves.
   bool OneClientOnly() const { return program_.kind == Kind::kSocat; }
   const Program& Info() const { return program_; }

@@ -1,13 +1,17 @@
 // Whole-program benchmark: kovbridge against socat and ser2net, each bridging pseudo-terminals
 // (the harness plays the serial devices on the master sides) to loopback TCP clients.
 //
+// kov-rfc2217 is kovbridge with its ports on protocol=rfc2217, its clients speaking Telnet (255
+// doubled both ways, the server's option bytes read and dropped); only the one-channel and
+// eight-channel throughput phases mean the same for it (the round trips send raw bytes).
+//
 // For each program: throughput each way on one channel and on eight at once, every byte
 // checked; round-trip latency through a device that echoes; CPU time per MiB and peak
 // resident memory of the program's processes; its CPU use while idle with eight ports
 // listening and one client connected, and with eight clients bridged that send nothing. Prints
 // one table and writes the figures as JSON.
 //
-//   bridge_bench [--kovbridge PATH] [--subjects kovbridge,socat,ser2net] [--mib 64]
+//   bridge_bench [--kovbridge PATH] [--subjects kovbridge,kov-rfc2217,socat,ser2net] [--mib 64]
 //                [--mib8 16] [--ser2net-share 8] [--repeat 3] [--rounds 5000] [--size 32]
 //                [--idle 10] [--json FILE]
 #include <signal.h>
@@ -55,6 +59,7 @@ struct Channel {
 Program ProgramOf(const std::string& name, const Options& options) {
   if (name == "socat") return {name, Kind::kSocat, "socat"};
   if (name == "ser2net") return {name, Kind::kSer2net, "ser2net"};
+  if (name == "kov-rfc2217") return {name, Kind::kKovBridge, options.kovbridge, true};
   return {name, Kind::kKovBridge, options.kovbridge};
 }
 
@@ -186,6 +191,8 @@ class Bench {
     c.toTcp = std::make_unique<Flow>(c.pty.path + " serial->TCP", c.pty.master, c.client, seed);
     c.toSerial =
         std::make_unique<Flow>(c.pty.path + " TCP->serial", c.client, c.pty.master, seed + 1);
+    c.toTcp->decodeSink = subject.Telnet();
+    c.toSerial->escapeSource = subject.Telnet();
     return true;
   }
 
@@ -374,6 +381,7 @@ int main(int argc, char** argv) {
   // Round trips are the most sensitive to other load: they take turns in smaller portions.
   const int rttTurns = std::max(options.repeat, 10);
   phase("round trips", "rtt", rttTurns, [&](Bench& b, const Program& s) {
+    if (s.rfc2217) return true;  // raw bytes only
     return b.RoundTrips(s, std::max(1, options.rounds / rttTurns));
   });
   phase("eight channels", "eight", options.repeat,

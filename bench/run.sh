@@ -3,6 +3,7 @@
 # ser2net bridging pseudo-terminals to TCP. Extra arguments go to the benchmark, for example:
 #   bench/run.sh                                  # everything, JSON to bench/results.json
 #   bench/run.sh --subjects kovbridge --repeat 1  # kovbridge alone, one run of each phase
+#   bench/run.sh --subjects kovbridge,kov-rfc2217 --phases one  # raw and rfc2217 throughput
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$here/build-bench"

@@ -2,8 +2,9 @@
 # Sets up, builds and runs every test:
 #   1. installs what the tests need besides the program's own packages: GoogleTest, Qt 6 for the
 #      desktop program, and the Debian packaging and client tools the package and README tests
-#      use (lintian, dpkg-dev, telnet, netcat-openbsd, socat, iproute2, and python3-pymodbus for
-#      the Modbus master the notices-off test runs with the system's Python);
+#      use (lintian, dpkg-dev, telnet, netcat-openbsd, socat, iproute2, and python3-pymodbus and
+#      python3-serial for the Modbus master and the rfc2217 client the tests run with the system's
+#      Python);
 #   2. builds everything in build/ (RelWithDebInfo, desktop program and tests included) and runs
 #      all tests there with ctest, the desktop windows on Qt's offscreen platform;
 #   3. builds again in build-asan/ under AddressSanitizer and UndefinedBehaviorSanitizer (without
@@ -15,7 +16,7 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$here"
 scripts/setup.sh googletest libgtest-dev libgmock-dev qt6-base-dev lintian dpkg-dev telnet \
-  netcat-openbsd socat iproute2 python3-pymodbus
+  netcat-openbsd socat iproute2 python3-pymodbus python3-serial
 jobs="${KOV_JOBS:-2}"
 
 echo "== build and test"

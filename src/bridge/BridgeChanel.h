@@ -15,6 +15,12 @@
 // otherwise; never with idle=0), or when the channel is opened again or closed. A client that is
 // let go gets what the port had received first. Each close is logged with its reason.
 //
+// A port with protocol=rfc2217 speaks Telnet with the Com Port Control Option on its bridged
+// connection (Rfc2217Connection): the client sets the line and the modem lines as it likes while
+// it is bridged, and the port goes back to the line of its last Open when the client leaves.
+// No notice goes out on such a port, as it would land in the client's data: a second client is
+// closed without text, and the log says why.
+//
 // Each Open reads the port's line in BridgePorts.conf afresh (SerialLibrary::Ports): its path,
 // its line setting with the rate and parity given, the idle time, the TCP keepalive of the
 // bridged connection and whether the notices go out. With notices=off the connections carry the
@@ -37,6 +43,7 @@
 
 #include "bridge/DeviceWait.h"
 #include "bridge/PortLines.h"
+#include "bridge/Rfc2217Connection.h"
 #include "bridge/SerialLibrary.h"
 #include "bridge/SerialRelay.h"
 #include "event/EventLoop.h"
@@ -151,6 +158,10 @@ class TBridgeChanel {
   // Sends the notice when the port's notices are on.
   void Notice(TCustomWinSocket& socket, const char* notice);
   int64_t IdleMs() const { return int64_t{options_.idleSeconds} * 1000; }
+  // The bridged client of an rfc2217 port is taken on: its session stands in the relay's path.
+  void StartRfc2217();
+  // It has gone: the session leaves the path, and the line goes back to the port's own.
+  void EndRfc2217();
 
   EventLoop& loop_;
   TConfigFile& config_;
@@ -162,6 +173,9 @@ class TBridgeChanel {
   bool bridged_ = false;     // connection 0 was taken on and has not been let go yet
   bool lettingGo_ = false;   // the bridged client is let go once its queue has drained
   std::string letGoReason_;  // why connection 0 is being closed, for its log line
+  // The session of the bridged client of an rfc2217 port; kept, stopped, after the client has
+  // gone (it may be under way in the call that closed the connection) until the next one comes.
+  std::unique_ptr<Rfc2217Connection> rfc2217_;
 };
 
 }  // namespace kov

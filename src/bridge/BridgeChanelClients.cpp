@@ -3,13 +3,35 @@
 #include <string>
 
 #include "bridge/BridgeChanel.h"
+#include "bridge/SerialLease.h"
 #include "config/StringHandle.h"
 #include "event/Log.h"
 
 namespace kov {
 
 void TBridgeChanel::Notice(TCustomWinSocket& socket, const char* notice) {
-  if (options_.notices && notice != nullptr) socket.SendBuf(notice, kNoticeSize);
+  if (options_.NoticesSent() && notice != nullptr) socket.SendBuf(notice, kNoticeSize);
+}
+
+void TBridgeChanel::StartRfc2217() {
+  rfc2217_ = std::make_unique<Rfc2217Connection>(loop_, relay_, "KOV Bridge " + Name(),
+                                                 [this] { return FirstConnection(); });
+  relay_.SetFilter(rfc2217_.get());
+  rfc2217_->Start();
+}
+
+void TBridgeChanel::EndRfc2217() {
+  if (!rfc2217_) return;
+  relay_.SetFilter(nullptr);
+  rfc2217_->Stop();
+  // What the client set goes: the port takes its own line again (a port that is not open, its
+  // device gone, gets it at its next open anyway).
+  SerialLease* lease = relay_.Lease();
+  if (!lease || !lease->IsOpen()) return;
+  if (lease->Signal(ModemSignal::Break)) lease->SetSignal(ModemSignal::Break, false);
+  if (lease->Line() != setup_.line && lease->SetLine(setup_.line) < 0) {
+    Log(Name() + ": the line could not be set back to " + DescribeLine(setup_.line));
+  }
 }
 
 void TBridgeChanel::Refuse(TCustomWinSocket& socket, int32_t handle, const char* notice) {
@@ -52,7 +74,10 @@ void TBridgeChanel::OnClientConnect(TServerWinSocket& sender, TCustomWinSocket& 
       return;
     }
     if (second) {
-      Log(Name() + ": client " + address + " refused, the port is in use");
+      Log(Name() + ": client " + address + " refused, the port is in use" +
+          (options_.protocol == PortProtocol::Rfc2217
+               ? " (rfc2217 port: closed without a notice, which would corrupt its data)"
+               : ""));
       Refuse(socket, SecondClientHandle, kNoticeB03);
       return;
     }
@@ -64,6 +89,11 @@ void TBridgeChanel::OnClientConnect(TServerWinSocket& sender, TCustomWinSocket& 
     socket.SetKeepAlive(options_.keepaliveSeconds);
     Log(Name() + ": client " + address + " bridged");
     Notice(socket, kNoticeB01);
+    if (options_.protocol == PortProtocol::Rfc2217) {
+      StartRfc2217();
+      // The offer may have failed to go out, and the connection with it.
+      if (!socket.IsOpen()) return;
+    }
     relay_.Start();
     return;
   }
@@ -85,6 +115,7 @@ void TBridgeChanel::OnClientDisconnect(TServerWinSocket& sender, TCustomWinSocke
   lettingGo_ = false;
   relay_.Stop();
   IdleTimer.SetEnabled(false);
+  EndRfc2217();
   if (bridged_) {
     bridged_ = false;
     Log(Name() + ": client " + RemoteAddress + " let go (" +

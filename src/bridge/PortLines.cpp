@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 
 namespace kov {
 namespace {
@@ -51,6 +53,19 @@ int32_t PortOfKey(std::string_view key) {
   return key[3] - '1';
 }
 
+// One of the named values.
+template <typename T>
+bool OneOf(const std::string& value, std::initializer_list<std::pair<const char*, T>> names,
+           T& out) {
+  for (const auto& [name, named] : names) {
+    if (value == name) {
+      out = named;
+      return true;
+    }
+  }
+  return false;
+}
+
 bool OnOff(const std::string& value, bool& out) {
   if (value != "on" && value != "off") return false;
   out = value == "on";
@@ -84,21 +99,20 @@ bool ApplyOption(const std::string& name, const std::string& value, PortOptions&
     return true;
   }
   if (name == "flow") {
-    if (value == "none") {
-      o.flow = FlowControl::None;
-    } else if (value == "rtscts") {
-      o.flow = FlowControl::RtsCts;
-    } else if (value == "xonxoff") {
-      o.flow = FlowControl::XonXoff;
-    } else {
-      return false;
-    }
-    return true;
+    return OneOf<FlowControl>(value,
+                              {{"none", FlowControl::None},
+                               {"rtscts", FlowControl::RtsCts},
+                               {"xonxoff", FlowControl::XonXoff}},
+                              o.flow);
   }
   if (name == "dtr") return OnOff(value, o.dtr);
   if (name == "rts") return OnOff(value, o.rts);
   if (name == "lowlatency") return OnOff(value, o.lowLatency);
   if (name == "notices") return OnOff(value, o.notices);
+  if (name == "protocol") {
+    return OneOf<PortProtocol>(
+        value, {{"raw", PortProtocol::Raw}, {"rfc2217", PortProtocol::Rfc2217}}, o.protocol);
+  }
   if (name == "idle") return Seconds(value, PortOptions::kMaxIdleSeconds, o.idleSeconds);
   if (name == "keepalive") {
     return Seconds(value, PortOptions::kMaxKeepaliveSeconds, o.keepaliveSeconds);
@@ -128,6 +142,10 @@ std::string ParseOptions(std::string_view rest, PortOptions& options) {
 }
 
 }  // namespace
+
+const char* ProtocolName(PortProtocol protocol) {
+  return protocol == PortProtocol::Rfc2217 ? "rfc2217" : "raw";
+}
 
 std::string DefaultPortPath(int32_t port) { return "/dev/ttyS" + std::to_string(port); }
 

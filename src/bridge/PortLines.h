@@ -4,12 +4,13 @@
 //   # comments and blank lines are skipped
 //   COM1=/dev/serial/by-id/usb-FTDI_FT232R_A1B2C3-if00-port0 databits=7 flow=rtscts dtr=off
 //   COM2=/dev/ttyS1 idle=0 keepalive=30 notices=off
+//   COM3=/dev/ttyUSB0 protocol=rfc2217
 //
 // "COMn" (n 1..8, letters in any case), '=', the path as the first word, then options
 // name=value separated by blanks:
 //   databits=5|6|7|8 (8)  stopbits=1|2 (1)  flow=none|rtscts|xonxoff (none)  dtr=on|off (on)
 //   rts=on|off (on)  lowlatency=on|off (off)  idle=<seconds> (180, 0 never)
-//   keepalive=<seconds> (60, 0 off)  notices=on|off (on)
+//   keepalive=<seconds> (60, 0 off)  notices=on|off (on)  protocol=raw|rfc2217 (raw)
 // A line that names no port is not understood and ignored. A port line with an unknown option,
 // a bad value or an option given twice keeps its fault: that port does not open until the line
 // is mended, since a line opened with settings nobody asked for garbles the data. A port without
@@ -29,6 +30,12 @@ constexpr const char* kPortLinesFile = "BridgePorts.conf";
 constexpr int32_t kPortLineCount = 8;
 
 // What a port's line says besides its path.
+// What a port's bridged connection carries: the device's bytes as they are, or Telnet with the
+// Com Port Control Option, through which the client drives the line.
+enum class PortProtocol : uint8_t { Raw, Rfc2217 };
+
+const char* ProtocolName(PortProtocol protocol);  // "raw", "rfc2217"
+
 struct PortOptions {
   static constexpr int32_t kMaxIdleSeconds = 2147483;     // the idle countdown fits 31 bits of ms
   static constexpr int32_t kMaxKeepaliveSeconds = 32767;  // the kernel's largest keepalive idle
@@ -42,6 +49,10 @@ struct PortOptions {
   int32_t idleSeconds = 180;      // a bridged client silent this long is let go; 0 never
   int32_t keepaliveSeconds = 60;  // TCP keepalive idle time of bridged connections; 0 off
   bool notices = true;            // the B01/B02/B03 notices go to the port's clients
+  PortProtocol protocol = PortProtocol::Raw;
+  // Whether a notice may go out: never on a port that speaks a protocol, where it would land in
+  // the client's data.
+  bool NoticesSent() const { return notices && protocol == PortProtocol::Raw; }
   bool operator==(const PortOptions&) const = default;
 };
 

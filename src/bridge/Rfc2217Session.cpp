@@ -41,13 +41,15 @@ TRfc2217Session::TRfc2217Session(TRfc2217Line& line, std::string signature)
 
 void TRfc2217Session::Start() {
   const bool before = ComPortActive();
+  offerOpen_ = true;
   ToClient(options_.Request(telnet::kDo, telnet::kComPort) +
            options_.Request(telnet::kWill, telnet::kComPort));
   if (!before && ComPortActive()) ReportModemLines();
 }
 
 bool TRfc2217Session::ComPortActive() const {
-  return options_.RemoteEnabled(telnet::kComPort) || options_.LocalEnabled(telnet::kComPort);
+  return tookOffer_ || options_.RemoteEnabled(telnet::kComPort) ||
+         options_.LocalEnabled(telnet::kComPort);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -99,6 +101,11 @@ void TRfc2217Session::FlushToDevice() {
 
 void TRfc2217Session::OnNegotiation(uint8_t verb, uint8_t option) {
   const bool before = ComPortActive();
+  if (option == telnet::kComPort) {
+    // The client's own word on the option decides from now on.
+    offerOpen_ = false;
+    tookOffer_ = false;
+  }
   ToClient(options_.Receive(verb, option));
   if (!before && ComPortActive()) ReportModemLines();
 }
@@ -107,7 +114,12 @@ void TRfc2217Session::OnSubnegotiation(uint8_t option, const char* payload, size
                                        TSubnegotiationEnd end) {
   // The data before the command reaches the device before the line changes.
   FlushToDevice();
-  if (option != telnet::kComPort || end != eComplete || len == 0 || !ComPortActive()) return;
+  if (option != telnet::kComPort || end != eComplete || len == 0) return;
+  if (!ComPortActive() && offerOpen_) {
+    tookOffer_ = true;
+    ReportModemLines();
+  }
+  if (!ComPortActive()) return;
   ComPortCommand(static_cast<uint8_t>(payload[0]), payload + 1, len - 1);
 }
 

@@ -36,7 +36,9 @@
 // or BINARY is agreed to at once, every other option is refused (DONT/WONT), and a request is
 // answered only when it changes the option's state, so nothing loops or stalls. Option commands
 // count once COM-PORT-OPTION is on in either direction; the line's modem state goes to the
-// client once then, as its first notification.
+// client once then, as its first notification. A client whose own request crossed the offer may
+// take the offer as its answer and never say WILL or DO (pyserial does, when the offer comes
+// first): its first COM-PORT-OPTION command, while the offer is unanswered, counts as agreement.
 //
 // Option commands: each SET command (SET-BAUDRATE, -DATASIZE, -PARITY, -STOPSIZE, -CONTROL) is
 // answered with code + 100 and the value in force afterwards, read back from the line: a value
@@ -150,6 +152,8 @@ class TRfc2217Session : private TTelnetHandler {
   uint8_t modemMask_;
   uint8_t lineMask_;
   bool suspended_ = false;
+  bool offerOpen_ = false;   // the offer went out and the client has not said a word about it
+  bool tookOffer_ = false;   // the client took the offer by using the option
   std::string clientSignature_;
 };
 

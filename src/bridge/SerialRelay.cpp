@@ -93,6 +93,11 @@ void SerialRelay::Poll() {
     PollTimer.SetEnabled(false);
     return;
   }
+  if (filter_ && filter_->DeviceHeld()) {
+    // The client asked for a pause: the bytes wait in the port until it asks for more.
+    PollTimer.SetEnabled(false);
+    return;
+  }
   TCustomWinSocket* peer = hooks_.Peer ? hooks_.Peer() : nullptr;
   if (peer && peer->OutputQueued() > kHighWater) {
     // A connection that reads slowly: the bytes wait in the port (and the device behind it)
@@ -116,7 +121,11 @@ int32_t SerialRelay::Deliver(TCustomWinSocket* peer, int32_t waiting) {
   const int32_t k = lease_->SioGets(rxChunk_.data(), std::min(waiting, kChunkMax));
   if (k <= 0) return 0;
   if (hooks_.FromDevice) hooks_.FromDevice(k);
-  if (peer) peer->SendBuf(rxChunk_.data(), k);  // every byte read, zero bytes included
+  if (filter_) {
+    filter_->FromDevice(rxChunk_.data(), static_cast<size_t>(k));
+  } else if (peer) {
+    peer->SendBuf(rxChunk_.data(), k);  // every byte read, zero bytes included
+  }
   return k;
 }
 
@@ -138,7 +147,35 @@ void SerialRelay::OnDeviceLost() {
 // ---------------------------------------------------------------------------------------------
 // Connection to device
 
+void SerialRelay::SetFilter(RelayFilter* filter) {
+  filter_ = filter;
+  kept_.clear();
+}
+
+int32_t SerialRelay::PutToPort(const char* data, size_t len) {
+  if (!lease_ || len == 0) return 0;
+  const auto count = static_cast<int32_t>(std::min<size_t>(len, kQueueSize));
+  const int32_t put = lease_->SioPuts(data, count);
+  if (put > 0 && hooks_.ToDevice) hooks_.ToDevice(put);
+  return put;
+}
+
+bool SerialRelay::FeedKept() {
+  if (kept_.empty()) return true;
+  const int32_t room = lease_ ? lease_->SioTxFree() : 0;
+  if (!filter_ || room <= 0) return false;
+  const size_t used = filter_->FromPeer(kept_.data(), kept_.size(), static_cast<size_t>(room));
+  kept_.erase(kept_.begin(), kept_.begin() + static_cast<std::ptrdiff_t>(used));
+  return kept_.empty();
+}
+
 void SerialRelay::PeerReadable(TCustomWinSocket& socket) {
+  if (!kept_.empty()) {
+    // Bytes read before wait for the port's room: the connection's wait behind them.
+    socket.SetReadPaused(true);
+    if (lease_) lease_->WantTxRoom();
+    return;
+  }
   for (int round = 0; round < kTakeRounds; ++round) {
     const int32_t room = lease_ ? lease_->SioTxFree() : kSioNotOpen;
     if (room < 0) {
@@ -157,13 +194,30 @@ void SerialRelay::PeerReadable(TCustomWinSocket& socket) {
     // empty (more arriving meanwhile brings another read event).
     const int32_t got = socket.ReceiveBuf(txChunk_.data(), want);
     if (got <= 0 || !lease_) return;
-    const int32_t put = lease_->SioPuts(txChunk_.data(), got);
-    if (put > 0 && hooks_.ToDevice) hooks_.ToDevice(put);
+    if (filter_) {
+      const size_t used = filter_->FromPeer(txChunk_.data(), static_cast<size_t>(got),
+                                            static_cast<size_t>(room));
+      if (used < static_cast<size_t>(got) && filter_ && lease_) {
+        // The room ran out within the chunk (a 255 held from the chunk before turned out to be
+        // data with the byte after it): the rest waits here.
+        kept_.assign(txChunk_.data() + used, txChunk_.data() + got);
+        socket.SetReadPaused(true);
+        lease_->WantTxRoom();
+        return;
+      }
+      if (!filter_ || !lease_) return;  // the connection ended from inside the filter
+    } else {
+      PutToPort(txChunk_.data(), static_cast<size_t>(got));
+    }
     if (got < want) return;
   }
 }
 
 void SerialRelay::OnTxRoom() {
+  if (!FeedKept()) {
+    if (lease_ && filter_) lease_->WantTxRoom();
+    return;
+  }
   // Reading the connection again brings a read event for the bytes that waited.
   TCustomWinSocket* peer = hooks_.Peer ? hooks_.Peer() : nullptr;
   if (peer && peer->ReadPaused()) peer->SetReadPaused(false);

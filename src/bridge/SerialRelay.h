@@ -22,10 +22,16 @@
 //
 // A device that goes away: what it had sent goes to the connection first, then the holder is
 // told (DeviceLost) and decides what happens to the connection and the port.
+//
+// A connection that speaks a protocol around the device's bytes (RelayFilter) gets them through
+// its filter, and its bytes go to the port through the filter too; the flow rules stay the same.
+// Bytes the filter could not hand on for want of room are kept by the relay and given to it
+// again, first, once the port has room, before the connection is read again.
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "bridge/SerialLease.h"
 #include "event/AliveToken.h"
@@ -34,6 +40,21 @@
 namespace kov {
 
 class TCustomWinSocket;
+class SerialRelay;
+
+// What stands between the port and a connection that speaks a protocol around the device's bytes.
+class RelayFilter {
+ public:
+  virtual ~RelayFilter() = default;
+  // Bytes from the device, for the connection: the filter sends them, in its own form.
+  virtual void FromDevice(const char* data, size_t len) = 0;
+  // Bytes from the connection: the filter hands the data among them to the port
+  // (SerialRelay::PutToPort), at most room bytes of it, and returns how many of the bytes it
+  // read; the rest is given to it again, first, later.
+  virtual size_t FromPeer(const char* data, size_t len, size_t room) = 0;
+  // Whether the device's bytes wait in the port for now (the client asked for a pause).
+  virtual bool DeviceHeld() const = 0;
+};
 
 class SerialRelay {
  public:
@@ -95,7 +116,14 @@ class SerialRelay {
   void RequestPoll();
   // Hands everything the port's receive ring holds to the connection now, however much its
   // output queue holds (bounded by the ring): the last bytes before the connection is let go.
+  // A filter's pause does not hold these back.
   void Flush();
+
+  // Puts the connection's bytes through filter from now on (nullptr: as they are). The bytes
+  // kept for the old filter are dropped with it; the filter must outlive its use here.
+  void SetFilter(RelayFilter* filter);
+  // For the filter: appends data to the port's transmit ring (within the room it was given).
+  int32_t PutToPort(const char* data, size_t len);
 
   Timer PollTimer;
 
@@ -103,6 +131,8 @@ class SerialRelay {
   // Sends what the port has received (one chunk), unless the connection is behind.
   void Poll();
   void OnTxRoom();
+  // Gives the filter the connection's bytes it could not take before; true once none are left.
+  bool FeedKept();
   void OnDeviceLost();
   // One chunk from the port to the connection; the count taken (0 when none).
   int32_t Deliver(TCustomWinSocket* peer, int32_t waiting);
@@ -114,6 +144,8 @@ class SerialRelay {
   std::unique_ptr<SerialLease> lease_;
   bool moving_ = false;
   bool pollPosted_ = false;
+  RelayFilter* filter_ = nullptr;
+  std::vector<char> kept_;  // connection bytes the filter could not take yet
   std::array<char, kChunkMax> rxChunk_{};   // serial bytes on their way to the connection
   std::array<char, kQueueSize> txChunk_{};  // connection bytes on their way to the port
   AliveToken alive_;

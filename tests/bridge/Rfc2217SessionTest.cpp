@@ -99,16 +99,21 @@ TEST(Rfc2217SessionTest, EachCommandAnsweredWithTheValueInForce) {
   }
 }
 
-TEST(Rfc2217SessionTest, OptionCommandsCountOnlyOnceTheOptionIsOn) {
+TEST(Rfc2217SessionTest, OptionCommandsCountOnceTheOptionIsOnOrTheOfferIsTaken) {
   Rfc2217Harness h;
   const std::string ask = Sb("\x01\x00\x00\x00\x00"s);
-  h.Feed(ask);                         // the offer not answered yet
-  h.Feed("\xff\xfe\x2c\xff\xfc\x2c");  // and refused
+  // The offer not answered yet: a client that uses the option has taken it (its own request
+  // crossed the offer), and is answered.
+  h.Feed(ask);
+  EXPECT_EQ(h.TakeClient(), kOffer + Sb("\x65\x00\x00\x25\x80"s));
+  EXPECT_TRUE(h.session.ComPortActive());
+  h.Feed("\xff\xfe\x2c\xff\xfc\x2c");  // then refused: the client's word counts
+  EXPECT_FALSE(h.session.ComPortActive());
   h.Feed(ask);
   // Another option's subnegotiation, one cut short by a command, one too long.
   h.Feed("\xff\xfa\x18\x01\xff\xf0" + kClientWill + "\xff\xfa\x2c\x00\xff\xfb\x00"s +
          "\xff\xfa\x2c\x00"s + std::string(300, 'x') + "\xff\xf0");
-  EXPECT_EQ(h.client, kOffer + "\xff\xfd\x2c" + "\xff\xfd\x00"s);
+  EXPECT_EQ(h.client, "\xff\xfd\x2c" + "\xff\xfd\x00"s);
   EXPECT_EQ(h.session.ClientSignature(), "");
   h.Feed(Sb("\x00me"s));
   EXPECT_EQ(h.session.ClientSignature(), "me");
