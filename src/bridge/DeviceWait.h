@@ -2,13 +2,14 @@
 // Waits for a serial device that is missing (unplugged, its board resetting) and opens its port
 // again when it is back: one quiet attempt every kRetryMs with the setup the port had (its whole
 // line setting), on the same path, so a symbolic link such as /dev/serial/by-id/... is followed to
-// wherever it points by then. The timer runs only while waiting; the attempts leave no log lines,
-// the return one.
+// wherever it points by then. The timer runs only while waiting; an attempt that finds no device
+// leaves no log line, one that fails for another cause logs it once, the return logs one line.
 //
 //   DeviceWait wait(loop, relay, [&] { /* the port is open again */ });
 //   wait.Begin(setup);  // the relay holds the port's lease, the port is closed
 //   wait.End();         // called off (the channel stopped)
 #include <functional>
+#include <string>
 
 #include "bridge/SerialLibrary.h"
 #include "event/EventLoop.h"
@@ -35,6 +36,7 @@ class DeviceWait {
   SerialRelay& relay_;
   std::function<void()> onBack_;
   PortSetup setup_;
+  std::string told_;  // the last cause of a failed attempt that was logged
 };
 
 }  // namespace kov

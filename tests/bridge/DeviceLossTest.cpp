@@ -59,13 +59,24 @@ TEST_F(DeviceLoss, ChannelLetsGoWaitsQuietlyAndBridgesAgainWhenTheDeviceIsBack) 
   EXPECT_EQ(log.Lines().size(), lines) << log.All();
   EXPECT_FALSE(Channel().Relay().PollTimer.Enabled());
 
-  // Plugged back: within a second the channel bridges again, with the port's settings.
+  // Plugged back but not to be opened (say, a device node the service may not open): said
+  // once, tried on.
   serial.Plug(kCom1);
+  serial.FailWith("SioReset", kCom1, kSioCannotOpen);
+  loop.AdvanceMs(3000);
+  EXPECT_TRUE(Channel().WaitingForDevice());
+  EXPECT_EQ(log.Count("COM1 device on memory:COM1 not back yet: failing on demand (tried again "
+                      "every 1000 ms)"),
+            1u)
+      << log.All();
+
+  // Then within a second the channel bridges again, with the port's settings.
+  serial.ClearFailure("SioReset", kCom1);
   loop.AdvanceMs(1000);
   EXPECT_FALSE(Channel().WaitingForDevice());
   EXPECT_FALSE(Channel().Wait().RetryTimer.Enabled()) << "the retry timer runs only while away";
   EXPECT_EQ(log.Count("COM1 device back on memory:COM1 (115200 8E1)"), 1u) << log.All();
-  EXPECT_EQ(log.Lines().size(), lines + 1) << log.All();
+  EXPECT_EQ(log.Lines().size(), lines + 2) << log.All();
   EXPECT_EQ(serial.BaudCode(kCom1), 9);
   EXPECT_EQ(serial.Parity(kCom1), 2);
   loop.RunUntil([&] { return Channel().Server.Socket().ConnectionCount() == 0; });

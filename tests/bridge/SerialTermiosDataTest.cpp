@@ -2,6 +2,7 @@
 // device that goes away, on real pseudo-terminals.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -297,9 +298,12 @@ TEST_F(SerialTermiosData, AHungUpDeviceIsLeftAloneWithoutSpinning) {
   EXPECT_EQ(lease->SioDone(), 0);
   EXPECT_EQ(log.Count("COM1 closed (" + pty.SlavePath() + "), 7 unsent bytes dropped"), 1u)
       << log.All();
-  // The device is not there to open again.
-  EXPECT_EQ(lease->SioReset(65000, 65000), kSioCannotOpen);
-  EXPECT_TRUE(serial->DeviceAway(0));
+  // The device is not there to open again, unless another test's pseudo-terminal has taken
+  // its number since (tests run side by side).
+  if (access(pty.SlavePath().c_str(), F_OK) != 0) {
+    EXPECT_EQ(lease->SioReset(65000, 65000), kSioCannotOpen);
+    EXPECT_TRUE(serial->DeviceAway(0));
+  }
 }
 
 TEST_F(SerialTermiosData, AHangUpWithWritesWaitingReleasesTheWriter) {
