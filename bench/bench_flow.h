@@ -65,13 +65,21 @@ inline size_t TelnetData(Flow& f, const char* in, size_t n, char* out) {
   for (size_t i = 0; i < n; ++i) {
     const uint8_t b = static_cast<uint8_t>(in[i]);
     switch (f.telnetState) {
-      case kData:
+      case kData: {
         if (b == 255) {
           f.telnetState = kIac;
-        } else {
-          out[k++] = static_cast<char>(b);
+          break;
         }
+        // A run of data up to the next 255 is copied whole, so the client's decoding costs
+        // about what a plain client's copy does and the figures stay the program's.
+        const void* iac = std::memchr(in + i, 255, n - i);
+        const size_t run =
+            iac ? static_cast<size_t>(static_cast<const char*>(iac) - (in + i)) : n - i;
+        std::memcpy(out + k, in + i, run);
+        k += run;
+        i += run - 1;
         break;
+      }
       case kIac:
         if (b == 255) {
           out[k++] = static_cast<char>(b);
@@ -199,9 +207,13 @@ class Pump {
         f.writer.Peek(plain.data(), n);
         f.writer.Advance(n);
         size_t k = 0;
-        for (char c : plain) {
-          f.staged[k++] = c;
-          if (static_cast<uint8_t>(c) == 255) f.staged[k++] = c;
+        for (const char *p = plain.data(), *end = p + n; p < end;) {
+          const void* iac = std::memchr(p, 255, static_cast<size_t>(end - p));
+          const char* stop = iac ? static_cast<const char*>(iac) + 1 : end;
+          std::memcpy(f.staged.data() + k, p, static_cast<size_t>(stop - p));
+          k += static_cast<size_t>(stop - p);
+          if (iac) f.staged[k++] = static_cast<char>(255);
+          p = stop;
         }
         f.end = k;
       } else {
