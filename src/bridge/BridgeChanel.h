@@ -155,6 +155,9 @@ class TBridgeChanel {
   // Closes a connection that is not (or no longer) bridged, with the notice when notices are on
   // (none: nullptr). Input it sent is dropped first, so the close is an orderly one.
   void Refuse(TCustomWinSocket& socket, int32_t handle, const char* notice);
+  // Refuses a newcomer: a second client gets secondNotice (none when null) and is closed; a
+  // first one is closed and its disconnect handler sends it B02.
+  void RefuseNewcomer(TCustomWinSocket& socket, bool second, const char* secondNotice);
   // Sends the notice when the port's notices are on.
   void Notice(TCustomWinSocket& socket, const char* notice);
   int64_t IdleMs() const { return int64_t{options_.idleSeconds} * 1000; }

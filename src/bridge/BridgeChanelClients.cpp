@@ -42,6 +42,16 @@ void TBridgeChanel::Refuse(TCustomWinSocket& socket, int32_t handle, const char*
   socket.CloseNamed(handle);
 }
 
+void TBridgeChanel::RefuseNewcomer(TCustomWinSocket& socket, bool second,
+                                   const char* secondNotice) {
+  if (second) {
+    Refuse(socket, SecondClientHandle, secondNotice);
+  } else {
+    letGoReason_.clear();
+    Refuse(socket, FirstClientHandle, nullptr);  // the disconnect handler sends it B02
+  }
+}
+
 void TBridgeChanel::OnGetSocket(TServerWinSocket& sender, int32_t socketHandle) {
   if (sender.ConnectionCount() == 0) {
     FirstClientHandle = socketHandle;
@@ -65,12 +75,7 @@ void TBridgeChanel::OnClientConnect(TServerWinSocket& sender, TCustomWinSocket& 
     if (wait_.Waiting()) {
       // No device to bridge to: a clean refusal the client's own retries can act on.
       Log(Name() + ": client " + address + " refused, the device is away");
-      if (second) {
-        Refuse(socket, SecondClientHandle, kNoticeB02);
-      } else {
-        letGoReason_.clear();
-        Refuse(socket, FirstClientHandle, nullptr);  // the disconnect handler sends it B02
-      }
+      RefuseNewcomer(socket, second, kNoticeB02);
       return;
     }
     if (second) {
@@ -98,12 +103,7 @@ void TBridgeChanel::OnClientConnect(TServerWinSocket& sender, TCustomWinSocket& 
     return;
   }
   Log(Name() + ": client " + address + " refused, address not accepted");
-  if (second) {
-    Refuse(socket, SecondClientHandle, nullptr);
-  } else {
-    letGoReason_.clear();
-    Refuse(socket, FirstClientHandle, nullptr);  // the disconnect handler sends it B02
-  }
+  RefuseNewcomer(socket, second, nullptr);
 }
 
 void TBridgeChanel::OnClientDisconnect(TServerWinSocket& sender, TCustomWinSocket& socket) {
